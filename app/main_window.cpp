@@ -1,0 +1,198 @@
+#include "main_window.h"
+
+#include "build_steps.h"
+#include "output_pane.h"
+#include "source_file.h"
+#include "tool_runner.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace {
+
+QString DefaultWorkDir()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/cl/");
+}
+
+void SetUpTextPane(QPlainTextEdit* pane)
+{
+    // No scroll bars; long lines wrap at the pane's edge.
+    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+} // namespace
+
+FormMain::FormMain(QWidget* parent) : FormMain(DefaultWorkDir(), parent) {}
+
+FormMain::FormMain(const QString& workDir, QWidget* parent) : QWidget(parent), WorkDir(workDir)
+{
+    CreateControls();
+    AttachOutputPane(txtOut);
+    connect(txtCode, &QPlainTextEdit::textChanged, this, [this] { CodeChanged = true; });
+    connect(cmdRun, &QPushButton::clicked, this, &FormMain::cmdRun_Click);
+    Restore();
+}
+
+FormMain::~FormMain()
+{
+    FreeDLL();
+}
+
+void FormMain::CreateControls()
+{
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Vornak"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(919, 480);
+
+    auto makeFrame = [this](int index, const QString& caption, const QRect& geometry) {
+        auto* frame = new QGroupBox(caption, this);
+        frame->setObjectName(QStringLiteral("Frame1"));
+        frame->setProperty("index", index);
+        frame->setGeometry(geometry);
+        Frame1[index] = frame;
+        return frame;
+    };
+    makeFrame(2, QStringLiteral("脚本"), QRect(8, 10, 457, 425));
+    makeFrame(1, QStringLiteral("输出"), QRect(474, 10, 435, 425));
+
+    txtCode = new QPlainTextEdit(Frame1[2]);
+    txtCode->setObjectName(QStringLiteral("txtCode"));
+    txtCode->setGeometry(8, 18, 439, 401);
+    QFont codeFont(QStringLiteral("Courier New"), 9);
+    codeFont.setStyleHint(QFont::TypeWriter);
+    codeFont.setFixedPitch(true);
+    txtCode->setFont(codeFont);
+    SetUpTextPane(txtCode);
+    txtCode->setTabStopDistance(4 * QFontMetricsF(codeFont).horizontalAdvance(u' '));
+    txtCode->setAccessibleName(QStringLiteral("脚本"));
+    txtCode->installEventFilter(this);
+
+    txtOut = new QPlainTextEdit(Frame1[1]);
+    txtOut->setObjectName(QStringLiteral("txtOut"));
+    txtOut->setGeometry(8, 18, 419, 401);
+    SetUpTextPane(txtOut);
+    txtOut->setTabChangesFocus(true);
+    txtOut->setAccessibleName(QStringLiteral("输出"));
+
+    Label1 = new QLabel(QStringLiteral("选择要运行的函数："), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(8, 448, 113, 19);
+
+    txtFunc = new QLineEdit(QStringLiteral("Demo1"), this);
+    txtFunc->setObjectName(QStringLiteral("txtFunc"));
+    txtFunc->setGeometry(122, 446, 193, 23);
+    txtFunc->setAccessibleName(Label1->text());
+    Label1->setBuddy(txtFunc);
+
+    cmdRun = new QPushButton(QStringLiteral("运行！"), this);
+    cmdRun->setObjectName(QStringLiteral("cmdRun"));
+    cmdRun->setGeometry(322, 446, 133, 23);
+    cmdRun->setAutoDefault(false);
+
+    lalStat = new QLabel(this);
+    lalStat->setObjectName(QStringLiteral("lalStat"));
+    lalStat->setGeometry(474, 446, 435, 27);
+    lalStat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lalStat->setWordWrap(true);
+    QPalette statusPalette = lalStat->palette();
+    statusPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    lalStat->setPalette(statusPalette);
+
+    // Only the editor, the name box, the button and the output pane take the focus.
+    for (QWidget* passive : {static_cast<QWidget*>(Frame1[1]), static_cast<QWidget*>(Frame1[2]),
+                             static_cast<QWidget*>(Label1), static_cast<QWidget*>(lalStat)})
+        passive->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(txtCode, txtFunc);
+    setTabOrder(txtFunc, cmdRun);
+    setTabOrder(cmdRun, txtOut);
+    txtCode->setFocus();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void FormMain::Restore()
+{
+    const std::optional<QString> code = RestoreCode(WorkDir);
+    // An empty restored text is no change: there is nothing to build.
+    if (code && !code->isEmpty())
+        txtCode->setPlainText(*code);
+    CodeChanged = code && !code->isEmpty();
+}
+
+bool FormMain::eventFilter(QObject* watched, QEvent* event)
+{
+    // Tab indents in the editor; Ctrl+Tab and Ctrl+Shift+Tab move the focus on.
+    if (watched == txtCode && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+            (key->modifiers() & Qt::ControlModifier)) {
+            const bool backwards =
+                key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            focusNextPrevChild(!backwards);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void FormMain::closeEvent(QCloseEvent* event)
+{
+    FreeDLL();
+    QWidget::closeEvent(event);
+}
+
+bool FormMain::MakeCode()
+{
+    return ::MakeCode(WorkDir, EditorText(txtCode));
+}
+
+bool FormMain::ShellExe(const QString& file, QStringList& info)
+{
+    return ::ShellExe(ShellObj, WorkDir, file, info);
+}
+
+bool FormMain::MakeObj()
+{
+    return ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); },
+                     txtCode, lalStat);
+}
+
+bool FormMain::MakeDll()
+{
+    return ::MakeDll([this](const QString& file, QStringList& info) { return ShellExe(file, info); },
+                     lalStat);
+}
+
+bool FormMain::LoadDLL()
+{
+    return ::LoadDLL(WorkDir, hDll);
+}
+
+void FormMain::CallDLL(const QString& func)
+{
+    ::CallDLL(hDll, func, this);
+}
+
+void FormMain::FreeDLL()
+{
+    ::FreeDLL(hDll);
+}
+
+void FormMain::cmdRun_Click() {}

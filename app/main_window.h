@@ -1,0 +1,66 @@
+#pragma once
+
+// FormMain is Vornak's one window and owns all of its state. A Run click goes
+//   window (cmdRun_Click) -> source file (MakeCode writes "T.cpp")
+//   -> compile step (MakeObj runs "MyCL.bat"; errors move the caret and fill the status line)
+//   -> link step (MakeDll runs "MyLink.bat") -> module host (LoadDLL, CallDLL)
+//   -> output pane (the module prints through PrintOut into txtOut).
+// The build is skipped while the code is unchanged since the last successful one.
+
+#include "module_host.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class CommandShell;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class FormMain : public QWidget {
+    Q_OBJECT
+
+public:
+    // The work folder is the executable's folder + "/cl/".
+    explicit FormMain(QWidget* parent = nullptr);
+    // For tests: a window working in the given folder (ending in "/").
+    explicit FormMain(const QString& workDir, QWidget* parent = nullptr);
+    ~FormMain() override;
+
+    QString WorkDir;
+    ModuleHandle hDll = nullptr;
+    bool CodeChanged = false;
+    std::unique_ptr<CommandShell> ShellObj;
+
+    // The steps of a Run, each working on this window's folder and controls.
+    bool MakeCode();
+    bool MakeObj();
+    bool MakeDll();
+    bool LoadDLL();
+    void CallDLL(const QString& func);
+    void FreeDLL();
+    bool ShellExe(const QString& file, QStringList& info);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void Restore();
+    void cmdRun_Click();
+
+    // The control array Frame1: index 2 holds the editor, index 1 the output pane.
+    std::array<QGroupBox*, 3> Frame1{};
+    QPlainTextEdit* txtCode = nullptr;
+    QPlainTextEdit* txtOut = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* txtFunc = nullptr;
+    QPushButton* cmdRun = nullptr;
+    QLabel* lalStat = nullptr;
+};

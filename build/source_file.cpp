@@ -1,0 +1,88 @@
+#include "source_file.h"
+
+#include "narrow_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QTextDocument>
+
+namespace {
+
+const QString kSourceName = QStringLiteral("T.cpp");
+constexpr char kHeader[] = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\n";
+
+} // namespace
+
+QString EditorText(const QPlainTextEdit* editor)
+{
+    // toPlainText() would also turn non-breaking spaces into blanks; the code keeps them.
+    QString text = editor->document()->toRawText();
+    for (QChar& ch : text) {
+        switch (ch.unicode()) {
+        case QChar::ParagraphSeparator:
+        case QChar::LineSeparator:
+        case 0xFDD0: // frame markers, which a plain text document never holds
+        case 0xFDD1:
+            ch = u'\n';
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
+}
+
+bool MakeCode(const QString& workDir, const QString& editorText)
+{
+    QString body = editorText;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    body.replace(u'\r', u'\n');
+    body.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+
+    QByteArray bytes(kHeader);
+    bytes += ToNarrow(body);
+    bytes += "\r\n";
+
+    // Written to a new file that then replaces the old one, so a full disk or a failing
+    // write never leaves a cut-off "T.cpp" behind.
+    QSaveFile file(workDir + kSourceName);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+std::optional<QString> RestoreCode(const QString& workDir)
+{
+    const QString path = workDir + kSourceName;
+    QFile file(path);
+    if (!QFileInfo::exists(path)) {
+        if (QFileInfo(workDir).isDir())
+            file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        return std::nullopt;
+    }
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    file.close();
+
+    const QString text = FromNarrow(bytes);
+    const qsizetype first = text.indexOf(QStringLiteral("\r\n"));
+    if (first < 0)
+        return std::nullopt;
+    const qsizetype second = text.indexOf(QStringLiteral("\r\n"), first + 2);
+    if (second < 0)
+        return std::nullopt;
+    QString code = text.mid(second + 2);
+    code.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return code;
+}
