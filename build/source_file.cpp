@@ -68,7 +68,8 @@ std::optional<QString> RestoreCode(const QString& workDir)
             file.open(QIODevice::WriteOnly | QIODevice::NewOnly);
         return std::nullopt;
     }
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    // Only a regular file: opening a pipe or a device could block start-up for ever.
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
