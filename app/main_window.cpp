@@ -25,6 +25,15 @@ QString DefaultWorkDir()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/cl/");
 }
 
+// The busy pointer while the window waits for a build; put back on every way out.
+class BusyPointer {
+public:
+    BusyPointer() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QGuiApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
 void SetUpTextPane(QPlainTextEdit* pane)
 {
     // No scroll bars; long lines wrap at the pane's edge.
@@ -195,4 +204,23 @@ void FormMain::FreeDLL()
     ::FreeDLL(hDll);
 }
 
-void FormMain::cmdRun_Click() {}
+void FormMain::cmdRun_Click()
+{
+    if (CodeChanged) {
+        BusyPointer busy;
+        FreeDLL(); // so the link script can replace "T.dll"
+        if (!MakeCode()) {
+            lalStat->setText(QStringLiteral("生成代码失败！"));
+            return;
+        }
+        if (!MakeObj() || !MakeDll())
+            return; // the step has written the status line
+        if (!LoadDLL()) {
+            lalStat->setText(QStringLiteral("加载模块失败！"));
+            return;
+        }
+        lalStat->setText(QString());
+        CodeChanged = false;
+    }
+    CallDLL(txtFunc->text());
+}
