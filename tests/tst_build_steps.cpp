@@ -1,0 +1,404 @@
+#include "error_report.h"
+#include "main_window.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <clocale>
+
+namespace
+{
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A script that fails and leaves the given messages, as a failing compiler run does.
+QByteArray FailingScript()
+{
+    return "cd \"$(dirname \"$0\")\" && cp messages.txt ret.txt\nexit 1\n";
+}
+
+QStringList Entries(std::initializer_list<const char*> texts)
+{
+    QStringList list;
+    for (const char* text : texts)
+        list << QString::fromUtf8(text);
+    return list;
+}
+
+QByteArray Lines(const QStringList& entries)
+{
+    QByteArray bytes;
+    for (const QString& entry : entries)
+        bytes += entry.toUtf8() + "\r\n";
+    return bytes;
+}
+
+// 1000 notes, none an error report.
+QStringList Notes()
+{
+    QStringList notes;
+    for (int i = 0; i < 1000; ++i)
+        notes << QStringLiteral("T.cpp(%1) : note N%1: fine").arg(i);
+    return notes;
+}
+
+const char kExample[] = "T.cpp(5) : error C2065: 'x' : undeclared identifier";
+
+} // namespace
+
+class TestBuildSteps : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(std::setlocale(LC_ALL, "C.UTF-8")); }
+
+    void sourceLineNumber_data()
+    {
+        QTest::addColumn<QString>("reference");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("line");
+
+        QTest::newRow("between brackets") << "T.cpp(5)" << true << 5;
+        QTest::newRow("no opening bracket") << "12)" << true << 12;
+        QTest::newRow("text before the closing bracket") << "a.cpp 12)" << false << 0;
+        QTest::newRow("blanks around") << "T.cpp( \t42  )" << true << 42;
+        QTest::newRow("plus sign") << "T.cpp(+7)" << true << 7;
+        QTest::newRow("minus sign") << "T.cpp(-7)" << true << -7;
+        QTest::newRow("leading zeros") << "T.cpp(007)" << true << 7;
+        QTest::newRow("blank between sign and digits") << "T.cpp(- 7)" << false << 0;
+        QTest::newRow("largest") << "T.cpp(2147483647)" << true << 2147483647;
+        QTest::newRow("smallest") << "T.cpp(-2147483648)" << true << int(-2147483648LL);
+        QTest::newRow("one above the largest") << "T.cpp(2147483648)" << false << 0;
+        QTest::newRow("one below the smallest") << "T.cpp(-2147483649)" << false << 0;
+        QTest::newRow("twenty digits") << "T.cpp(99999999999999999999)" << false << 0;
+        QTest::newRow("empty brackets") << "T.cpp()" << false << 0;
+        QTest::newRow("blanks only") << "T.cpp(  )" << false << 0;
+        QTest::newRow("fraction") << "T.cpp(5.0)" << false << 0;
+        QTest::newRow("hex") << "T.cpp(0x5)" << false << 0;
+        QTest::newRow("trailing letters") << "T.cpp(5a)" << false << 0;
+        QTest::newRow("full-width digit") << "T.cpp(５)" << false << 0;
+        QTest::newRow("line and column") << "T.cpp(5,3)" << false << 0;
+        QTest::newRow("no closing bracket") << "T.cpp(5" << false << 0;
+        QTest::newRow("no brackets") << "T.cpp" << false << 0;
+        QTest::newRow("closing before opening") << "T.cpp)5(" << false << 0;
+        QTest::newRow("first brackets count") << "T(1).cpp(5)" << true << 1;
+    }
+
+    void sourceLineNumber()
+    {
+        QFETCH(QString, reference);
+        QFETCH(bool, valid);
+        QFETCH(int, line);
+        const std::optional<qint32> number = SourceLineNumber(reference);
+        QCOMPARE(number.has_value(), valid);
+        if (valid)
+            QCOMPARE(*number, line);
+    }
+
+    void findErrorReport_data()
+    {
+        QTest::addColumn<QStringList>("info");
+        QTest::addColumn<int>("index"); // -1: none
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("the T.cpp(5) example")
+            << Entries({"T.cpp", kExample}) << 1 << 5 << " 'x' : undeclared identifier";
+        QTest::newRow("entry 0 is never looked at") << Entries({kExample, "x"}) << -1 << 0 << "";
+        QTest::newRow("warning before the error")
+            << Entries({"", "T.cpp(4) : warning C4101: 'y' : unreferenced",
+                        "T.cpp(6) : error C2143: missing ';'"})
+            << 2 << 6 << " missing ';'";
+        QTest::newRow("only the first error")
+            << Entries({"", "T.cpp(7) : error C1: first", "T.cpp(9) : error C2: second"}) << 1 << 7
+            << " first";
+        QTest::newRow("drive-letter path passed over")
+            << Entries({"", "C:\\work\\T.cpp(5) : error C2065: x", "T.cpp(8) : error C3: y"}) << 2
+            << 8 << " y";
+        QTest::newRow("no opening bracket gives line 12")
+            << Entries({"", "12) : error X: text"}) << 1 << 12 << " text";
+        QTest::newRow("Error and ERROR do not count")
+            << Entries({"", "T.cpp(3) : Error A: a", "T.cpp(4) : ERROR B: b"}) << -1 << 0 << "";
+        QTest::newRow("error inside a longer word counts")
+            << Entries({"", "T.cpp(5) : fatal error C1083: cannot open"}) << 1 << 5
+            << " cannot open";
+        QTest::newRow("error only in piece 3 does not count")
+            << Entries({"", "T.cpp(5) : note: error here"}) << -1 << 0 << "";
+        QTest::newRow("report without piece 3 is skipped")
+            << Entries({"", "T.cpp(5) : error C1", "T.cpp(8) : error C2: later"}) << 2 << 8
+            << " later";
+        QTest::newRow("piece 3 keeps later colons")
+            << Entries({"", "T.cpp(5) : error C2: a : b:c"}) << 1 << 5 << " a : b:c";
+        QTest::newRow("empty piece 3 is a message")
+            << Entries({"", "T.cpp(5) : error C2:"}) << 1 << 5 << "";
+        QTest::newRow("second half of a comma-split line has no colon")
+            << Entries({"", "T.cpp(4) : warning C1: a", "b error", "T.cpp(9) : error C2: c"}) << 3
+            << 9 << " c";
+        QTest::newRow("bad line number is skipped")
+            << Entries({"", "T.cpp(x) : error C1: a", "T.cpp(6) : error C2: b"}) << 2 << 6 << " b";
+        QTest::newRow("overflow of L - 3 is skipped")
+            << Entries({"", "T.cpp(-2147483648) : error C1: a", "T.cpp(6) : error C2: b"}) << 2 << 6
+            << " b";
+        QTest::newRow("smallest line without overflow")
+            << Entries({"", "T.cpp(-2147483645) : error C1: a"}) << 1 << -2147483645 << " a";
+        QTest::newRow("no report among 1000 entries") << Notes() << -1 << 0 << "";
+        QTest::newRow("entry 0 only") << Entries({"only"}) << -1 << 0 << "";
+        QTest::newRow("1001 empty entries") << QStringList(1001) << -1 << 0 << "";
+    }
+
+    void findErrorReport()
+    {
+        QFETCH(QStringList, info);
+        QFETCH(int, index);
+        QFETCH(int, line);
+        QFETCH(QString, message);
+        const std::optional<ErrorReport> report = FindErrorReport(info);
+        QCOMPARE(report ? int(report->index) : -1, index);
+        if (report) {
+            QCOMPARE(report->line, line);
+            QCOMPARE(report->message, message);
+        }
+    }
+
+    // The compile step through the real window: the script's messages move the editor's
+    // caret and fill the status line.
+    void makeObjShowsTheFirstError_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QStringList>("messages"); // empty: the script is missing
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("caretMoved");
+        QTest::addColumn<int>("line");          // editor line of the caret, from 0
+        QTest::addColumn<QString>("selection"); // the selected text
+
+        const QString code = QStringLiteral("int a;\nint b;\nint y = x;\nint c;");
+        QTest::newRow("the T.cpp(5) example lands on editor line 3")
+            << code << Entries({"T.cpp", kExample})
+            << QStringLiteral("语法错误： 'x' : undeclared identifier") << true << 2
+            << "int y = x;";
+        QTest::newRow("warning before the error")
+            << code
+            << Entries({"T.cpp", "T.cpp(6) : warning C4101: 'c' : unreferenced",
+                        "T.cpp(4) : error C2146: missing ';'"})
+            << QStringLiteral("语法错误： missing ';'") << true << 1 << "int b;";
+        QTest::newRow("only the first error")
+            << code << Entries({"", "T.cpp(3) : error C1: one", "T.cpp(6) : error C2: two"})
+            << QStringLiteral("语法错误： one") << true << 0 << "int a;";
+        QTest::newRow("no report among 1000 entries: entry 1")
+            << code << Notes() << "T.cpp(1) : note N1: fine" << false << 0 << "";
+        QTest::newRow("report without piece 3 then none: entry 1, line still selected")
+            << code << Entries({"", "T.cpp(6) : error C1", "done"}) << "T.cpp(6) : error C1" << true
+            << 3 << "int c;";
+        QTest::newRow("report without piece 3 then a later one")
+            << code << Entries({"", "T.cpp(6) : error C1", "T.cpp(4) : error C2: b"})
+            << QStringLiteral("语法错误： b") << true << 1 << "int b;";
+        QTest::newRow("entry 0 only: entry 0") << code << Entries({"MyCL.bat: g++ missing"})
+                                               << "MyCL.bat: g++ missing" << false << 0 << "";
+        QTest::newRow("no ret.txt: empty status")
+            << code << QStringList(1001) << "" << false << 0 << "";
+        QTest::newRow("line 2: caret at the start, nothing selected")
+            << code << Entries({"", "T.cpp(2) : error C1: in T.h"})
+            << QStringLiteral("语法错误： in T.h") << true << 0 << "";
+        QTest::newRow("line 3: first editor line")
+            << code << Entries({"", "T.cpp(3) : error C1: here"})
+            << QStringLiteral("语法错误： here") << true << 0 << "int a;";
+        QTest::newRow("overflow: caret at the start, entry 1 shown")
+            << code << Entries({"", "T.cpp(-2147483648) : error C1: x"})
+            << "T.cpp(-2147483648) : error C1: x" << true << 0 << "";
+        QTest::newRow("line past the end: the last line")
+            << code << Entries({"", "T.cpp(2147483647) : error C1: far"})
+            << QStringLiteral("语法错误： far") << true << 3 << "int c;";
+        QTest::newRow("empty editor") << QString() << Entries({"", "T.cpp(9) : error C1: e"})
+                                      << QStringLiteral("语法错误： e") << true << 0 << "";
+        QTest::newRow("script cannot start")
+            << code << QStringList() << QStringLiteral("无法运行脚本“MyCL.bat”：文件不存在")
+            << false << 0 << "";
+    }
+
+    void makeObjShowsTheFirstError()
+    {
+        QFETCH(QString, code);
+        QFETCH(QStringList, messages);
+        QFETCH(QString, status);
+        QFETCH(bool, caretMoved);
+        QFETCH(int, line);
+        QFETCH(QString, selection);
+
+        QTemporaryDir dir;
+        const QString work = dir.path() + '/';
+        // 1001 empty entries stand for a script that leaves no ret.txt.
+        if (messages == QStringList(1001)) {
+            QVERIFY(WriteFile(work + "MyCL.bat", "exit 1\n"));
+        } else if (!messages.isEmpty()) {
+            QVERIFY(WriteFile(work + "MyCL.bat", FailingScript()));
+            QVERIFY(WriteFile(work + "messages.txt", Lines(messages)));
+        }
+
+        FormMain w(work);
+        auto* txtCode = w.findChild<QPlainTextEdit*>("txtCode");
+        auto* txtFunc = w.findChild<QLineEdit*>("txtFunc");
+        auto* lalStat = w.findChild<QLabel*>("lalStat");
+        txtCode->setPlainText(code);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        txtFunc->setFocus();
+        QTextCursor before = txtCode->textCursor();
+        before.movePosition(QTextCursor::End);
+        txtCode->setTextCursor(before);
+        lalStat->setText("previous");
+
+        QVERIFY(!w.MakeObj());
+        QCOMPARE(lalStat->text(), status);
+        const QTextCursor cursor = txtCode->textCursor();
+        if (!caretMoved) {
+            QCOMPARE(cursor.position(), before.position());
+            QCOMPARE(w.focusWidget(), txtFunc);
+            return;
+        }
+        QCOMPARE(w.focusWidget(), txtCode);
+        QCOMPARE(cursor.block().blockNumber(), line);
+        QCOMPARE(cursor.selectedText(), selection);
+        if (!selection.isEmpty())
+            QCOMPARE(cursor.selectionStart(), cursor.block().position());
+    }
+
+    // Down counts displayed lines: a wrapped line above the target takes several of them, and
+    // the caret ends where the keys Ctrl+Home, Down x (L - 3), Shift+End would put it.
+    void makeObjCountsDisplayedLines_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::newRow("line 4: second displayed line of the wrapped line") << 4;
+        QTest::newRow("line 5: third displayed line of the wrapped line") << 5;
+        QTest::newRow("line 9: below the wrapped line") << 9;
+    }
+
+    void makeObjCountsDisplayedLines()
+    {
+        QFETCH(int, line);
+        QTemporaryDir dir;
+        const QString work = dir.path() + '/';
+        QVERIFY(WriteFile(work + "MyCL.bat", FailingScript()));
+        QVERIFY(
+            WriteFile(work + "messages.txt",
+                      QStringLiteral("x\r\nT.cpp(%1) : error C1: wrapped\r\n").arg(line).toUtf8()));
+
+        FormMain w(work);
+        auto* txtCode = w.findChild<QPlainTextEdit*>("txtCode");
+        QString code = QStringLiteral("word ").repeated(60) + "end\n";
+        for (int i = 2; i <= 8; ++i)
+            code += QStringLiteral("line %1\n").arg(i);
+        txtCode->setPlainText(code);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const int wrapped = txtCode->document()->firstBlock().layout()->lineCount();
+        QVERIFY2(wrapped >= 3, "the first line should wrap into at least three displayed lines");
+
+        QVERIFY(!w.MakeObj());
+        const QTextCursor set = txtCode->textCursor();
+        const int downs = line - 3;
+        if (downs < wrapped) {
+            QCOMPARE(set.block().blockNumber(), 0);
+            QCOMPARE(set.block().layout()->lineForTextPosition(set.positionInBlock()).lineNumber(),
+                     downs);
+        } else {
+            QCOMPARE(set.block().blockNumber(), downs - wrapped + 1);
+        }
+
+        // The same by keys.
+        txtCode->setTextCursor(QTextCursor(txtCode->document()));
+        QTest::keyClick(txtCode, Qt::Key_Home, Qt::ControlModifier);
+        for (int i = 0; i < downs; ++i)
+            QTest::keyClick(txtCode, Qt::Key_Down);
+        QTest::keyClick(txtCode, Qt::Key_End, Qt::ShiftModifier);
+        const QTextCursor keyed = txtCode->textCursor();
+        QCOMPARE(set.anchor(), keyed.anchor());
+        QCOMPARE(set.position(), keyed.position());
+    }
+
+    // The window wraps its lines at the editor's width even before it was ever shown.
+    void makeObjCountsDisplayedLinesOfAHiddenWindow()
+    {
+        QTemporaryDir dir;
+        const QString work = dir.path() + '/';
+        QVERIFY(WriteFile(work + "MyCL.bat", FailingScript()));
+        QVERIFY(WriteFile(work + "messages.txt", "x\r\nT.cpp(5) : error C1: wrapped\r\n"));
+        FormMain w(work);
+        auto* txtCode = w.findChild<QPlainTextEdit*>("txtCode");
+        txtCode->setPlainText(QStringLiteral("word ").repeated(60) + "end\nline 2\nline 3\n");
+
+        QVERIFY(!w.MakeObj());
+        const QTextCursor set = txtCode->textCursor();
+        QCOMPARE(set.block().blockNumber(), 0);
+        QCOMPARE(set.block().layout()->lineForTextPosition(set.positionInBlock()).lineNumber(), 2);
+    }
+
+    void makeObjSucceedsQuietly()
+    {
+        QTemporaryDir dir;
+        const QString work = dir.path() + '/';
+        QVERIFY(WriteFile(work + "MyCL.bat", "exit 0\n"));
+        QVERIFY(WriteFile(work + "ret.txt", QByteArray("x\r\n") + kExample + "\r\n"));
+        FormMain w(work);
+        auto* txtCode = w.findChild<QPlainTextEdit*>("txtCode");
+        auto* lalStat = w.findChild<QLabel*>("lalStat");
+        txtCode->setPlainText("a\nb\nc\nd");
+        lalStat->setText("previous");
+        QVERIFY(w.MakeObj());
+        QCOMPARE(lalStat->text(), QString("previous"));
+        QVERIFY(!txtCode->textCursor().hasSelection());
+    }
+
+    void makeDllShowsEntry0_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QByteArray>("retTxt");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("status");
+
+        QTest::newRow("success leaves the status line")
+            << QByteArray("exit 0\n") << QByteArray("old\r\n") << true << "previous";
+        QTest::newRow("entry 0 with its colons")
+            << QByteArray("exit 1\n") << QByteArray("ld: cannot find -lfoo, sorry\r\nnext\r\n")
+            << false << "ld: cannot find -lfoo";
+        QTest::newRow("entry 0 empty")
+            << QByteArray("exit 1\n") << QByteArray("\r\nsecond\r\n") << false << "";
+        QTest::newRow("error report in entry 0 shown as is")
+            << QByteArray("exit 1\n") << QByteArray(kExample) << false << kExample;
+        QTest::newRow("no ret.txt") << QByteArray("exit 1\n") << QByteArray() << false << "";
+        QTest::newRow("script cannot start")
+            << QByteArray() << QByteArray() << false
+            << QStringLiteral("无法运行脚本“MyLink.bat”：文件不存在");
+    }
+
+    void makeDllShowsEntry0()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, retTxt);
+        QFETCH(bool, result);
+        QFETCH(QString, status);
+
+        QTemporaryDir dir;
+        const QString work = dir.path() + '/';
+        if (!script.isEmpty())
+            QVERIFY(WriteFile(work + "MyLink.bat", script));
+        if (!retTxt.isEmpty())
+            QVERIFY(WriteFile(work + "ret.txt", retTxt));
+        FormMain w(work);
+        auto* lalStat = w.findChild<QLabel*>("lalStat");
+        lalStat->setText("previous");
+        QCOMPARE(w.MakeDll(), result);
+        QCOMPARE(lalStat->text(), status);
+    }
+};
+
+QTEST_MAIN(TestBuildSteps)
+#include "tst_build_steps.moc"
