@@ -3,6 +3,7 @@
 #include "build_steps.h"
 #include "output_pane.h"
 #include "source_file.h"
+#include "status_line.h"
 #include "tool_runner.h"
 
 #include <QCloseEvent>
@@ -114,14 +115,9 @@ void FormMain::CreateControls()
     cmdRun->setGeometry(322, 446, 133, 23);
     cmdRun->setAutoDefault(false);
 
-    lalStat = new QLabel(this);
+    lalStat = new StatusLine(this);
     lalStat->setObjectName(QStringLiteral("lalStat"));
     lalStat->setGeometry(474, 446, 435, 27);
-    lalStat->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lalStat->setWordWrap(true);
-    QPalette statusPalette = lalStat->palette();
-    statusPalette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    lalStat->setPalette(statusPalette);
 
     // Only the editor, the name box, the button and the output pane take the focus.
     for (QWidget* passive : {static_cast<QWidget*>(Frame1[1]), static_cast<QWidget*>(Frame1[2]),

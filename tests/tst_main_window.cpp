@@ -32,6 +32,7 @@ private slots:
     void tabOrderRunsThroughTheFourControls();
     void tabIndentsAndCtrlTabLeavesEditor();
     void everyControlHasAnAccessibleName();
+    void longStatusTextIsCutOffNotLost();
 
     void startUp_data();
     void startUp();
@@ -225,6 +226,19 @@ void TestMainWindow::everyControlHasAnAccessibleName()
     auto* status = Control<QLabel>("lalStat");
     status->setText("语法错误： x");
     QCOMPARE(nameOf(status), QString("语法错误： x"));
+}
+
+void TestMainWindow::longStatusTextIsCutOffNotLost()
+{
+    window = OpenWindow();
+    auto* status = Control<QLabel>("lalStat");
+    const QString start = "语法错误： expected ';' before '}' token, and then some more words ";
+    status->setText(start.repeated(3));
+    const QImage shortText = status->grab().toImage();
+    const QString huge = start.repeated(20000); // over a megabyte
+    status->setText(huge);
+    QCOMPARE(status->text(), huge);
+    QCOMPARE(status->grab().toImage(), shortText); // the same two lines show
 }
 
 void TestMainWindow::startUp_data()
