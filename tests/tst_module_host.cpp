@@ -37,11 +37,6 @@ QString Filler(int n)
     return text;
 }
 
-QString DemoLine(int call)
-{
-    return QStringLiteral("Demo1 #%1: 0 0 0 0\n").arg(call);
-}
-
 // Inserts each piece as the pane would take it on its own: at character 60000 or at the end.
 void InsertOneByOne(QPlainTextEdit& pane, const QStringList& pieces)
 {
@@ -137,13 +132,10 @@ class ModuleHostTest : public QObject
 private slots:
     void initTestCase();
 
-    void configReceivesTheOutputRoutine();
-    void namedEntryIsCalledOnceWithZeros();
+    void entryPrintsIntoThePane_data();
+    void entryPrintsIntoThePane();
     void missingEntryShowsMessageBox_data();
     void missingEntryShowsMessageBox();
-    void twoWritesGiveAb();
-    void nullAddressAddsNothing();
-    void textGoesInAtCharacter60000();
     void batchEqualsOneByOne_data();
     void batchEqualsOneByOne();
     void nestedBatchesApplyOnceAtTheOutermost();
@@ -225,30 +217,51 @@ void ModuleHostTest::ReplaceModule(const QString& workDir, const QString& builtM
     QFile::copy(builtModule, workDir + QStringLiteral("T.dll"));
 }
 
-void ModuleHostTest::configReceivesTheOutputRoutine()
+void ModuleHostTest::entryPrintsIntoThePane_data()
 {
-    Window window(NewWorkDir(QStringLiteral("demo")));
-    QVERIFY(window.form.LoadDLL());
-    QVERIFY(window.form.hDll);
-    QCOMPARE(window.out->toPlainText(), QString());
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<int>("caret");
 
-    // The entry prints with the routine that "Config" kept, so the routine works too.
-    window.form.CallDLL(QStringLiteral("ShowConfig"));
-    const auto printOut = reinterpret_cast<std::intptr_t>(&PrintOut);
-    QCOMPARE(window.out->toPlainText(), QStringLiteral("Config #1: %1 0 0 0\n").arg(printOut));
+    const QString config =
+        QStringLiteral("Config #1: %1 0 0 0\n").arg(reinterpret_cast<std::intptr_t>(&PrintOut));
+    const QString demo = QStringLiteral("Demo1 #1: 0 0 0 0\n");
+    const QString full = Filler(kLimit + 10);
+    // "Config" kept the routine it was given, once, with three zeros: the entry prints with it.
+    QTest::newRow("Config got PrintOut") << "ShowConfig"
+                                         << "" << config << int(config.size());
+    QTest::newRow("Demo1 once with zeros") << "Demo1"
+                                           << "before\n"
+                                           << "before\n" + demo << int(7 + demo.size());
+    QTest::newRow("a then b") << "PrintAB"
+                              << "x"
+                              << "xab" << 3;
+    QTest::newRow("null address") << "PrintNull"
+                                  << "unchanged"
+                                  << "unchanged" << 9;
+    QTest::newRow("pane past 60000")
+        << "Demo1" << full << full.left(kLimit) + demo + full.mid(kLimit)
+        << int(kLimit + demo.size());
 }
 
-void ModuleHostTest::namedEntryIsCalledOnceWithZeros()
+void ModuleHostTest::entryPrintsIntoThePane()
 {
+    QFETCH(QString, entry);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(int, caret);
+
     Window window(NewWorkDir(QStringLiteral("demo")));
-    window.out->setPlainText(QStringLiteral("before\n"));
+    window.out->setPlainText(before);
     QVERIFY(window.form.LoadDLL());
+    QVERIFY(window.form.hDll);
+    QCOMPARE(window.out->toPlainText(), before);
 
-    window.form.CallDLL(QStringLiteral("Demo1"));
+    window.form.CallDLL(entry);
 
-    const QString expected = QStringLiteral("before\n") + DemoLine(1);
-    QCOMPARE(window.out->toPlainText(), expected);
-    QCOMPARE(window.out->textCursor().position(), int(expected.size()));
+    QCOMPARE(window.out->toPlainText(), after);
+    QCOMPARE(window.out->textCursor().position(), caret);
     QVERIFY(!window.out->textCursor().hasSelection());
 }
 
@@ -299,46 +312,6 @@ void ModuleHostTest::missingEntryShowsMessageBox()
     QVERIFY(box.modal);
     QCOMPARE(box.parent, &window.form);
     QCOMPARE(window.out->toPlainText(), QStringLiteral("kept"));
-}
-
-void ModuleHostTest::twoWritesGiveAb()
-{
-    Window window(NewWorkDir(QStringLiteral("demo")));
-    window.out->setPlainText(QStringLiteral("x"));
-    QVERIFY(window.form.LoadDLL());
-
-    window.form.CallDLL(QStringLiteral("PrintAB"));
-
-    QCOMPARE(window.out->toPlainText(), QStringLiteral("xab"));
-}
-
-void ModuleHostTest::nullAddressAddsNothing()
-{
-    Window window(NewWorkDir(QStringLiteral("demo")));
-    window.out->setPlainText(QStringLiteral("unchanged"));
-    QVERIFY(window.form.LoadDLL());
-
-    window.form.CallDLL(QStringLiteral("PrintNull"));
-
-    QCOMPARE(window.out->toPlainText(), QStringLiteral("unchanged"));
-    QVERIFY(!window.out->textCursor().hasSelection());
-}
-
-void ModuleHostTest::textGoesInAtCharacter60000()
-{
-    Window window(NewWorkDir(QStringLiteral("demo")));
-    const QString before = Filler(kLimit + 10);
-    window.out->setPlainText(before);
-    QVERIFY(window.form.LoadDLL());
-
-    window.form.CallDLL(QStringLiteral("Demo1"));
-    window.form.CallDLL(QStringLiteral("Demo1"));
-
-    // Each call goes in at 60000, in front of the one before.
-    QCOMPARE(window.out->toPlainText(),
-             before.left(kLimit) + DemoLine(2) + DemoLine(1) + before.mid(kLimit));
-    QCOMPARE(window.out->textCursor().position(), kLimit + int(DemoLine(2).size()));
-    QVERIFY(!window.out->textCursor().hasSelection());
 }
 
 void ModuleHostTest::batchEqualsOneByOne_data()
@@ -438,7 +411,8 @@ void ModuleHostTest::releasingTwiceDoesNoHarm()
     // Loaded afresh: the module's state starts over.
     QVERIFY(window.form.LoadDLL());
     window.form.CallDLL(QStringLiteral("Demo1"));
-    QCOMPARE(window.out->toPlainText(), DemoLine(1) + DemoLine(1));
+    const QString demo = QStringLiteral("Demo1 #1: 0 0 0 0\n");
+    QCOMPARE(window.out->toPlainText(), demo + demo);
 }
 
 void ModuleHostTest::rebuiltModuleReplacesResidentOne()
