@@ -1,0 +1,11 @@
+#include "Module.h"
+
+#include "narrow_text.h"
+#include "output_pane.h"
+
+void PrintOut(const char* text)
+{
+    // A null address is the empty text: nothing is added, though the caret still moves to
+    // where text would have gone.
+    WriteOutput(text ? FromNarrow(QByteArrayView(text)) : QString());
+}
