@@ -1,0 +1,13 @@
+// Precompiled: the standard headers that snippets use most. Each header added here makes every
+// compile slower (the precompiled form is loaded each time), so only common ones are listed.
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
