@@ -3,6 +3,7 @@
 # Run as "/bin/sh <folder>/MyCL.bat" from any directory; everything happens in <folder>.
 case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 . ./settings.sh
+set_code_flags
 
 pch_is_current || make_pch 2>/dev/null
 

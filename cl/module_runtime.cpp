@@ -3,6 +3,7 @@
 // on at once, so the pieces arrive in the order they were written and nothing is left in a
 // buffer when an entry returns. When the module is unloaded, its static destructor puts every
 // stream back as it was: they belong to the process, which goes on without the module.
+// It also holds the std::string members that "stdafx.h" declares extern.
 #include "T.h"
 
 #include <climits>
@@ -158,6 +159,8 @@ private:
 Redirection redirection;
 
 } // namespace
+
+template class std::basic_string<char>;
 
 void Print(std::string_view text)
 {

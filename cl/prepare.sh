@@ -5,6 +5,7 @@ case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 
 case $1 in
 pch)
+    set_code_flags
     make_pch
     [ -f stdafx.h.gch ]
     ;;

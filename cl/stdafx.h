@@ -11,3 +11,7 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+// For C++20, libstdc++ no longer declares std::string's members extern, so every file would
+// compile its own copy of those it uses. The module runtime (rt.o) holds one copy instead.
+extern template class std::basic_string<char>;
