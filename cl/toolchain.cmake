@@ -12,6 +12,7 @@ set(VORNAK_TOOLCHAIN_FILES
     prepare.sh
     compile_errors.awk
     link_errors.awk
+    exports.awk
     stdafx.h
     T.h
     module_runtime.cpp
