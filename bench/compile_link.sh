@@ -35,10 +35,12 @@ void Demo1()
     for (const Item& item : items)
         byName[item.name] += item.count;
     std::string line;
+    int total = 0;
     for (const auto& [name, count] : byName) {
         line += name + '=' + std::to_string(count) + ' ';
+        total += count;
     }
-    std::cout << line << '\n';
+    std::cout << line << "total=" << total << '\n';
     auto best = std::max_element(items.begin(), items.end(),
                                  [](const Item& a, const Item& b) { return a.count < b.count; });
     std::cout << "best: " << best->name << std::endl;

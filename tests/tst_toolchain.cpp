@@ -215,46 +215,57 @@ QByteArray TestToolchain::RunEntry(const QString& folder, const char* name, bool
 void TestToolchain::compileErrors_data()
 {
     QTest::addColumn<QString>("code");
+    QTest::addColumn<QByteArray>("header"); // "user header.h", included by some snippets
     // Entries after the first ("T.cpp"); one ending in "*" only has to begin with the rest.
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("syntax error at editor line 5")
-        << QStringLiteral("// one\nvoid Demo1()\n{\n    int x = 1;\n    x = 2\n}\n")
+        << QStringLiteral("// one\nvoid Demo1()\n{\n    int x = 1;\n    x = 2\n}\n") << QByteArray()
         << QStringList{QStringLiteral("T.cpp(7) : error: expected ‘;’ before ‘}’ token")};
     QTest::newRow("two errors in their order")
-        << QStringLiteral("void Demo1()\n{\n    first();\n\n    second();\n}\n")
+        << QStringLiteral("void Demo1()\n{\n    first();\n\n    second();\n}\n") << QByteArray()
         << QStringList{QStringLiteral("T.cpp(5) : error: ‘first’ was not declared in this scope"),
                        QStringLiteral("T.cpp(7) : error: ‘second’ was not declared in this scope")};
     QTest::newRow("commas and double quotes stay in one entry")
-        << QStringLiteral("static_assert(false, \"one, two \\\"three\\\"\");\n")
+        << QStringLiteral("static_assert(false, \"one, two \\\"three\\\"\");\n") << QByteArray()
         << QStringList{
                QStringLiteral("T.cpp(3) : error: static assertion failed: one, two 'three'")};
     QTest::newRow("template error in a standard header at the user's line")
         << QStringLiteral("struct P {\n    int a;\n};\nvoid Demo1()\n{\n    std::vector<P> v;\n"
                           "    std::sort(v.begin(), v.end());\n}\n")
+        << QByteArray()
         << QStringList{QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
                        QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
                        QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*")};
     QTest::newRow("missing include")
-        << QStringLiteral("#include <no_such_header>\nvoid Demo1() {}\n")
+        << QStringLiteral("#include <no_such_header>\nvoid Demo1() {}\n") << QByteArray()
         << QStringList{
                QStringLiteral("T.cpp(3) : fatal error: no_such_header: No such file or directory")};
-    QTest::newRow("error in the user's header at its include line")
-        << QStringLiteral("int a;\n#include \"user header.h\"\n")
-        << QStringList{QStringLiteral("T.cpp(4) : error: ‘nothing’ does not name a type")};
+    // g++ names the including line only before the header's first error.
+    QTest::newRow("errors in the user's header at its include line")
+        << QStringLiteral("int a;\n#include \"user header.h\"\nvoid Demo1() { b(); }\n")
+        << QByteArray("nothing here;\nstruct S {\n    void f() { a(); }\n};\n")
+        << QStringList{QStringLiteral("T.cpp(4) : error: ‘nothing’ does not name a type"),
+                       QStringLiteral("T.cpp(4) : error: ‘a’ cannot be used as a function"),
+                       QStringLiteral("T.cpp(5) : error: ‘b’ was not declared in this scope")};
     QTest::newRow("macro from the user's header at its use")
         << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    BROKEN;\n}\n")
-        << QStringList{QStringLiteral("T.cpp(3) : error: ‘nothing’ does not name a type"),
-                       QStringLiteral("T.cpp(6) : error: ‘undefined_name’ was not declared in "
-                                      "this scope")};
+        << QByteArray("#define BROKEN undefined_name()\n")
+        << QStringList{
+               QStringLiteral("T.cpp(6) : error: ‘undefined_name’ was not declared in this scope")};
+    QTest::newRow("template from the user's header at the instantiating line")
+        << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    later(1);\n}\n")
+        << QByteArray("template <class T>\nvoid later(T t) { t.missing(); }\n")
+        << QStringList{QStringLiteral("T.cpp(6) : error: request for member ‘missing’ in ‘t’, "
+                                      "which is of non-class type ‘int’")};
 }
 
 void TestToolchain::compileErrors()
 {
     QFETCH(QString, code);
+    QFETCH(QByteArray, header);
     QFETCH(QStringList, expected);
-    QVERIFY(WriteFile(work_ + QStringLiteral("user header.h"),
-                      "nothing here;\n#define BROKEN undefined_name()\n"));
+    QVERIFY(WriteFile(work_ + QStringLiteral("user header.h"), header));
     QFile::remove(work_ + QStringLiteral("ret.txt"));
 
     QCOMPARE(Compile(code), 1);
