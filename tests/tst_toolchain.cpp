@@ -5,6 +5,7 @@
 #include "source_file.h"
 
 #include <QByteArrayList>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,6 +125,8 @@ private slots:
     void compileErrors_data();
     void compileErrors();
     void errorOnTheIncludeLinesClaimsNoLine();
+    void staleHeaderIsPrecompiledAgain_data();
+    void staleHeaderIsPrecompiledAgain();
     void successLeavesResultFileAlone();
     void undefinedFunctionFailsTheLink();
     void entryPrintsThroughEveryChannelInOrder();
@@ -294,6 +297,40 @@ void TestToolchain::errorOnTheIncludeLinesClaimsNoLine()
         ReadEntries(folder + QStringLiteral("ret.txt")),
         (QStringList{QStringLiteral("T.cpp"),
                      QStringLiteral("T.cpp:2:10: fatal error: T.h: No such file or directory")}));
+}
+
+void TestToolchain::staleHeaderIsPrecompiledAgain_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("stdafx.h edited") << QStringLiteral("stdafx.h");
+    QTest::newRow("made with other flags") << QStringLiteral("stdafx.flags");
+    QTest::newRow("not a precompiled header") << QStringLiteral("stdafx.h.gch");
+}
+
+void TestToolchain::staleHeaderIsPrecompiledAgain()
+{
+    QFETCH(QString, change);
+    static const QString folder = CopyToolchain(QStringLiteral("stale"));
+    QVERIFY(!folder.isEmpty());
+    const QString pch = folder + QStringLiteral("stdafx.h.gch");
+    const QByteArray flags = ReadFile(folder + QStringLiteral("stdafx.flags"));
+    const QDateTime before = QFileInfo(pch).lastModified();
+
+    QFile file(folder + change);
+    if (change == QStringLiteral("stdafx.h")) {
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.setFileTime(before.addSecs(1), QFileDevice::FileModificationTime));
+    } else {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("-O3\n");
+    }
+    file.close();
+
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1() { std::cout << 1; }\n")), 0);
+    const QFileInfo made(pch);
+    QVERIFY(made.lastModified() > before);
+    QVERIFY(made.size() > 1000000);
+    QCOMPARE(ReadFile(folder + QStringLiteral("stdafx.flags")), flags);
 }
 
 void TestToolchain::successLeavesResultFileAlone()
