@@ -1,8 +1,21 @@
-# Copies the toolchain folder beside the executable. "T.cpp" there is the user's work:
-# the build never overwrites it; it only places the sample when there is none.
+# Copies the toolchain folder beside the executable and prepares it: the precompiled header and
+# the module runtime are made here, so that the first Run is as fast as the next ones.
+# "T.cpp" there is the user's work: the build never overwrites it; it only places the sample
+# when there is none.
 set(VORNAK_TOOLCHAIN_SOURCE ${PROJECT_SOURCE_DIR}/cl)
+# Everything the folder needs at run time (an installation copies the same list).
 set(VORNAK_TOOLCHAIN_FILES
     README
+    MyCL.bat
+    MyLink.bat
+    settings.sh
+    prepare.sh
+    compile_errors.awk
+    link_errors.awk
+    exports.awk
+    stdafx.h
+    T.h
+    module_runtime.cpp
 )
 
 set(_toolchain_outputs)
@@ -15,5 +28,25 @@ foreach(file IN LISTS VORNAK_TOOLCHAIN_FILES)
     list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/${file})
 endforeach()
 
-add_custom_target(toolchain ALL DEPENDS ${_toolchain_outputs})
+add_custom_command(
+    OUTPUT ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch
+    COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh pch
+    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh
+            ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
+    COMMENT "Precompiling stdafx.h for modules"
+    VERBATIM)
+add_custom_command(
+    OUTPUT ${VORNAK_TOOLCHAIN_DIR}/rt.o
+    COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh runtime
+    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/module_runtime.cpp ${VORNAK_TOOLCHAIN_DIR}/T.h
+            ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
+    COMMENT "Compiling the module runtime"
+    VERBATIM)
+list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/rt.o)
+
+add_custom_target(toolchain ALL
+    DEPENDS ${_toolchain_outputs}
+    COMMAND ${CMAKE_COMMAND} -DSAMPLE=${VORNAK_TOOLCHAIN_SOURCE}/sample.cpp
+            -DTARGET=${VORNAK_TOOLCHAIN_DIR}/T.cpp -P ${VORNAK_TOOLCHAIN_SOURCE}/place_sample.cmake
+    VERBATIM)
 add_dependencies(vornak toolchain)

@@ -1,0 +1,23 @@
+# Compiles "T.cpp" into T.o. Exit code 0 on success; otherwise "ret.txt" holds the source
+# file's name and then one line per error, as Vornak reads them.
+# Run as "/bin/sh <folder>/MyCL.bat" from any directory; everything happens in <folder>.
+case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
+. ./settings.sh
+set_code_flags
+
+pch_is_current || make_pch 2>/dev/null
+
+if g++ $code_flags $message_flags -pipe -c T.cpp -o T.o 2>cl.log; then
+    # Warnings only. g++ ignores a precompiled header it cannot use (another compiler, other
+    # flags); make it again for the next Run.
+    if [ -s cl.log ] && grep -q 'gch: .*\[-Winvalid-pch\]' cl.log; then
+        make_pch 2>/dev/null
+    fi
+    exit 0
+fi
+
+if grep -q 'gch: .*\[-Winvalid-pch\]' cl.log; then
+    make_pch 2>/dev/null
+fi
+awk -f compile_errors.awk cl.log >ret.txt
+exit 1

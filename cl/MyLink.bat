@@ -1,0 +1,21 @@
+# Links T.o and the module runtime into "T.dll". Exit code 0 on success; otherwise "T.dll" is
+# left as it was and the first line of "ret.txt" says why, readably.
+# Run as "/bin/sh <folder>/MyLink.bat" from any directory; everything happens in <folder>.
+case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
+. ./settings.sh
+
+fail() {
+    rm -f T.dll.new
+    awk -f link_errors.awk link.log >ret.txt
+    exit 1
+}
+
+runtime_is_current || make_runtime 2>link.log || fail
+
+# A user types "Demo1" for "void Demo1()": functions are exported under their plain names
+# too (exports.awk). readelf, not nm: nm loads the linker plugins first, which takes longer.
+aliases=$(readelf -sW T.o 2>link.log | awk -f exports.awk)
+
+g++ $link_flags -o T.dll.new T.o rt.o $aliases 2>link.log || fail
+# A replacement in one step: a failed link leaves the old module in place.
+mv -f T.dll.new T.dll

@@ -1,0 +1,153 @@
+# Turns g++'s diagnostics (one per line, no caret lines) into the lines of "ret.txt": the
+# source file's name, then one line per error in g++'s order.
+#
+# An error is reported at the line of T.cpp that caused it, as "T.cpp(L) : error: message",
+# the form Vornak takes a line number from. An error inside a header counts for the user's
+# line that led to it: the instantiation context before it ("required from"), a note after it
+# ("in expansion of macro", "required from here"), or the line that included the header.
+# An error with no user line behind it keeps g++'s "file:line:col: error: message", which
+# Vornak shows as it is without claiming any line. Lines 1 and 2 of T.cpp are the two fixed
+# include lines, so errors there are not the user's.
+#
+# Each line is written as one quoted field; a double quote inside becomes a single one.
+
+BEGIN {
+    source = "T.cpp"
+    printf "%s\r\n", source
+    written = 0
+    pending = 0
+    context = 0
+    chainPending = 0
+}
+
+function write(text) {
+    gsub(/"/, "'", text)
+    printf "\"%s\"\r\n", text
+    written++
+}
+
+function userLine(file, line) {
+    return (file == source && line >= 3) ? line : 0
+}
+
+# Splits "file:line:col: rest", "file:line: rest" or "file: rest" into file, line, head
+# (everything before rest) and rest. False for any other line.
+function parse(text) {
+    if (!match(text, /^[^ :][^:]*:[0-9]+:[0-9]+: /) &&
+        !match(text, /^[^ :][^:]*:[0-9]+: /) &&
+        !match(text, /^[^ :][^:]*: /))
+        return 0
+    head = substr(text, 1, RLENGTH - 2)
+    rest = substr(text, RLENGTH + 1)
+    split(head, piece, ":")
+    file = piece[1]
+    line = piece[2] + 0
+    return 1
+}
+
+# One "file:line[:col]" entry of an include chain ("In file included from a.h:3, b.h:7:").
+function chainEntry(text,   where) {
+    sub(/[,:]$/, "", text)
+    if (!match(text, /:[0-9]+(:[0-9]+)?$/))
+        return
+    where = substr(text, 1, RSTART - 1)
+    chainFiles[++chainCount] = where
+    if (where == source)
+        chainLine = userLine(where, substr(text, RSTART + 1) + 0)
+}
+
+function endChain(nextFile,   i) {
+    for (i = 1; i <= chainCount; i++)
+        if (chainFiles[i] != source)
+            includedFrom[chainFiles[i]] = chainLine
+    if (nextFile != "")
+        includedFrom[nextFile] = chainLine
+    chainPending = 0
+}
+
+function flush(   at, shown) {
+    if (!pending)
+        return
+    at = errorAt
+    if (!at)
+        at = errorNote
+    if (!at)
+        at = errorIncluded
+    if (at) {
+        write(source "(" at ") : " errorKind ": " errorText)
+    } else {
+        # Brackets in the file name would be taken for a line number.
+        shown = errorHead
+        gsub(/\)/, "]", shown)
+        gsub(/\(/, "[", shown)
+        write(shown ": " errorKind ": " errorText)
+    }
+    pending = 0
+}
+
+{
+    sub(/\r$/, "")
+    if (firstLine == "" && $0 != "")
+        firstLine = $0
+
+    if ($0 ~ /^In file included from /) {
+        chainCount = 0
+        chainLine = 0
+        chainPending = 1
+        chainEntry(substr($0, 23))
+        next
+    }
+    if (chainPending && $0 ~ /^ +from /) {
+        text = $0
+        sub(/^ +from /, "", text)
+        chainEntry(text)
+        next
+    }
+    if (!parse($0)) {
+        if (chainPending)
+            endChain("")
+        next
+    }
+    if (chainPending)
+        endChain(file)
+
+    if (rest ~ /^(fatal error|error|internal compiler error|sorry, unimplemented): /) {
+        flush()
+        pending = 1
+        errorHead = head
+        if (rest ~ /^sorry/) {
+            errorKind = "error"
+            errorText = rest
+        } else {
+            errorKind = rest
+            sub(/: .*/, "", errorKind)
+            errorText = substr(rest, length(errorKind) + 3)
+        }
+        errorAt = userLine(file, line)
+        if (!errorAt)
+            errorAt = context
+        errorNote = 0
+        errorIncluded = (file in includedFrom) ? includedFrom[file] : 0
+    } else if (rest ~ /^warning: /) {
+        flush()
+    } else if (rest ~ /^note: /) {
+        if (pending && !errorNote && rest ~ /^note: +in expansion of macro/)
+            errorNote = userLine(file, line)
+    } else if (rest ~ /^ /) {
+        # Instantiation context: "required from ...", "required from here", ...
+        if (pending && !errorNote)
+            errorNote = userLine(file, line)
+        if (!context)
+            context = userLine(file, line)
+    } else if (rest ~ /^(In |At global scope)/) {
+        # A new function or instantiation: the context of the errors that follow.
+        flush()
+        context = 0
+    }
+}
+
+END {
+    flush()
+    if (!written)
+        write(firstLine != "" ? firstLine : "g++ failed without giving a reason")
+}

@@ -1,0 +1,56 @@
+# Reads "readelf -sW T.o" and prints the linker options that export each function of the
+# global namespace under its plain name as well, so that a user types "Demo1" for
+# "void Demo1()" (mangled "_Z5Demo1v"). A name is left alone when a plain symbol has it already
+# (an extern "C" function, the runtime's Config) or when it has several overloads of which
+# none takes no arguments.
+
+# Takes "<length><identifier>" off the front of rest and returns the identifier.
+function take(   length_, identifier) {
+    match(rest, /^[0-9]+/)
+    length_ = substr(rest, 1, RLENGTH) + 0
+    identifier = substr(rest, RLENGTH + 1, length_)
+    rest = substr(rest, RLENGTH + 1 + length_)
+    return identifier
+}
+
+BEGIN {
+    plain["Config"] = 1
+}
+
+# Symbol lines: "Num: Value Size Type Bind Vis Ndx Name".
+NF >= 8 && ($5 == "GLOBAL" || $5 == "WEAK") && $7 != "UND" {
+    symbol = $8
+    if (symbol !~ /^_Z/) {
+        plain[symbol] = 1
+        next
+    }
+    # "_Z" and a length: a function outside any namespace or class.
+    if (symbol !~ /^_Z[1-9]/ || $4 != "FUNC" || $5 != "GLOBAL")
+        next
+    rest = substr(symbol, 3)
+    name = take()
+    while (rest ~ /^B[1-9]/) { # ABI tags, as in "_Z5Demo1B5cxx11v" returning std::string
+        rest = substr(rest, 2)
+        take()
+    }
+    if (name !~ /^[A-Za-z_][A-Za-z0-9_]*$/ || rest ~ /^I/) # I: a template's instance
+        next
+    if (!(name in count))
+        names[++nameCount] = name
+    count[name]++
+    some[name] = symbol
+    if (rest == "v")
+        noArguments[name] = symbol
+}
+
+END {
+    for (i = 1; i <= nameCount; i++) {
+        name = names[i]
+        if (name in plain)
+            continue
+        if (name in noArguments)
+            printf " -Wl,--defsym,%s=%s", name, noArguments[name]
+        else if (count[name] == 1)
+            printf " -Wl,--defsym,%s=%s", name, some[name]
+    }
+}

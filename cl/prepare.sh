@@ -1,0 +1,17 @@
+# Makes what MyCL.bat and MyLink.bat would otherwise make on the first Run: the precompiled
+# header ("prepare.sh pch") and the module runtime rt.o ("prepare.sh runtime").
+case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
+. ./settings.sh
+
+case $1 in
+pch)
+    set_code_flags
+    make_pch
+    [ -f stdafx.h.gch ]
+    ;;
+runtime) make_runtime ;;
+*)
+    echo "usage: prepare.sh pch|runtime" >&2
+    exit 2
+    ;;
+esac

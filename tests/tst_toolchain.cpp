@@ -1,0 +1,518 @@
+// The toolchain folder as Vornak uses it: the real scripts run with /bin/sh from another
+// directory on a copy of the built folder whose path has a blank in it; "ret.txt" is read the
+// way Vornak reads it; the built "T.dll" is loaded with dlopen and its entries called.
+#include "narrow_text.h"
+#include "source_file.h"
+
+#include <QByteArrayList>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <dlfcn.h>
+#include <iostream>
+
+namespace
+{
+
+using ConfigFunction = void (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);
+using EntryFunction = void (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);
+
+// What the module sent to the output routine, one item per call.
+QByteArrayList printed;
+
+void CollectOutput(const char* text)
+{
+    printed << QByteArray(text);
+}
+
+// The fields of a result file as Vornak reads them: fields end at "," or at the end of a line
+// (LF or CR LF), leading blanks are skipped, a field that begins with '"' runs to the next '"'.
+QStringList ReadEntries(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = FromNarrow(file.readAll());
+    const auto atEnd = [&](qsizetype i) {
+        return text[i] == u',' || text[i] == u'\n' ||
+               (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n');
+    };
+    QStringList entries;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && text[i] == u' ')
+            ++i;
+        QString field;
+        if (i < text.size() && text[i] == u'"') {
+            const qsizetype close = text.indexOf(u'"', i + 1);
+            const qsizetype end = close < 0 ? text.size() : close;
+            field = text.mid(i + 1, end - i - 1);
+            i = end + 1;
+        }
+        while (i < text.size() && !atEnd(i))
+            field += text[i++];
+        entries << field;
+        if (i < text.size())
+            i += text[i] == u'\r' ? 2 : 1;
+    }
+    return entries;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A loaded module; released when it goes out of scope, so that the streams it redirected are
+// back before a failed check prints anything.
+class LoadedModule
+{
+public:
+    explicit LoadedModule(const QString& path)
+        : handle_(dlopen(QFile::encodeName(path).constData(), RTLD_NOW))
+    {
+        if (!handle_)
+            return;
+        auto config = reinterpret_cast<ConfigFunction>(dlsym(handle_, "Config"));
+        if (config)
+            config(reinterpret_cast<std::intptr_t>(&CollectOutput), 0, 0, 0);
+    }
+    ~LoadedModule()
+    {
+        if (handle_)
+            dlclose(handle_);
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    bool IsLoaded() const { return handle_ != nullptr; }
+
+    bool Call(const char* name)
+    {
+        auto entry = reinterpret_cast<EntryFunction>(handle_ ? dlsym(handle_, name) : nullptr);
+        if (!entry)
+            return false;
+        entry(0, 0, 0, 0);
+        return true;
+    }
+
+private:
+    void* handle_;
+};
+
+} // namespace
+
+class TestToolchain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void compileErrors_data();
+    void compileErrors();
+    void errorOnTheIncludeLinesClaimsNoLine();
+    void staleHeaderIsPrecompiledAgain_data();
+    void staleHeaderIsPrecompiledAgain();
+    void successLeavesResultFileAlone();
+    void undefinedFunctionFailsTheLink();
+    void entryPrintsThroughEveryChannelInOrder();
+    void outputIsCutAtNulsButNeverInsideACharacter();
+    void entryNames_data();
+    void entryNames();
+    void rebuiltModuleRunsNewCode();
+    void streamsAreRestoredOnRelease();
+    void gbkTextArrivesInGbk();
+
+private:
+    QString CopyToolchain(const QString& name);
+    int Run(const QString& folder, const QString& script);
+    int Compile(const QString& code) { return Compile(work_, code); }
+    int Compile(const QString& folder, const QString& code);
+    // Compiles and links; true when both scripts succeed.
+    bool Build(const QString& code);
+    // Loads T.dll, calls the entry and releases the module; what it printed, joined.
+    QByteArray RunEntry(const QString& folder, const char* name, bool* found = nullptr);
+
+    QTemporaryDir root_;
+    QString work_;
+    QProcessEnvironment environment_;
+};
+
+void TestToolchain::initTestCase()
+{
+    QVERIFY2(QFileInfo::exists(QStringLiteral(VORNAK_TOOLCHAIN_DIR "/stdafx.h.gch")),
+             "build the toolchain target first");
+    QVERIFY(root_.isValid());
+    // Vornak's process runs in the user's locale; these tests pick UTF-8, or GBK below.
+    QVERIFY2(std::setlocale(LC_ALL, "C.UTF-8"), "the C.UTF-8 locale is missing");
+    environment_ = QProcessEnvironment::systemEnvironment();
+    environment_.remove(QStringLiteral("LC_ALL"));
+    environment_.remove(QStringLiteral("LC_CTYPE"));
+    environment_.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    work_ = CopyToolchain(QStringLiteral("tool chain"));
+    QVERIFY(!work_.isEmpty());
+}
+
+QString TestToolchain::CopyToolchain(const QString& name)
+{
+    // cp -a keeps the times, so the precompiled header stays newer than stdafx.h.
+    const QString folder = root_.filePath(name);
+    if (QProcess::execute(QStringLiteral("cp"),
+                          {QStringLiteral("-a"), QStringLiteral(VORNAK_TOOLCHAIN_DIR), folder}) !=
+        0)
+        return {};
+    return folder + u'/';
+}
+
+int TestToolchain::Run(const QString& folder, const QString& script)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment_);
+    process.setWorkingDirectory(root_.path()); // not the toolchain folder
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(QStringLiteral("/bin/sh"), {folder + script});
+    if (!process.waitForFinished(300000))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int TestToolchain::Compile(const QString& folder, const QString& code)
+{
+    if (!MakeCode(folder, code))
+        return -1;
+    return Run(folder, QStringLiteral("MyCL.bat"));
+}
+
+bool TestToolchain::Build(const QString& code)
+{
+    return Compile(code) == 0 && Run(work_, QStringLiteral("MyLink.bat")) == 0;
+}
+
+QByteArray TestToolchain::RunEntry(const QString& folder, const char* name, bool* found)
+{
+    printed.clear();
+    bool called = false;
+    {
+        LoadedModule module(folder + QStringLiteral("T.dll"));
+        called = module.Call(name);
+    }
+    if (found)
+        *found = called;
+    return printed.join();
+}
+
+void TestToolchain::compileErrors_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QByteArray>("header"); // "user header.h", included by some snippets
+    // Entries after the first ("T.cpp"); one ending in "*" only has to begin with the rest.
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("syntax error at editor line 5")
+        << QStringLiteral("// one\nvoid Demo1()\n{\n    int x = 1;\n    x = 2\n}\n") << QByteArray()
+        << QStringList{QStringLiteral("T.cpp(7) : error: expected ‘;’ before ‘}’ token")};
+    QTest::newRow("two errors in their order")
+        << QStringLiteral("void Demo1()\n{\n    first();\n\n    second();\n}\n") << QByteArray()
+        << QStringList{QStringLiteral("T.cpp(5) : error: ‘first’ was not declared in this scope"),
+                       QStringLiteral("T.cpp(7) : error: ‘second’ was not declared in this scope")};
+    QTest::newRow("commas and double quotes stay in one entry")
+        << QStringLiteral("static_assert(false, \"one, two \\\"three\\\"\");\n") << QByteArray()
+        << QStringList{
+               QStringLiteral("T.cpp(3) : error: static assertion failed: one, two 'three'")};
+    QTest::newRow("template error in a standard header at the user's line")
+        << QStringLiteral("struct P {\n    int a;\n};\nvoid Demo1()\n{\n    std::vector<P> v;\n"
+                          "    std::sort(v.begin(), v.end());\n}\n")
+        << QByteArray()
+        << QStringList{QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
+                       QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
+                       QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*")};
+    QTest::newRow("missing include")
+        << QStringLiteral("#include <no_such_header>\nvoid Demo1() {}\n") << QByteArray()
+        << QStringList{
+               QStringLiteral("T.cpp(3) : fatal error: no_such_header: No such file or directory")};
+    // g++ names the including line only before the header's first error.
+    QTest::newRow("errors in the user's header at its include line")
+        << QStringLiteral("int a;\n#include \"user header.h\"\nvoid Demo1() { b(); }\n")
+        << QByteArray("nothing here;\nstruct S {\n    void f() { a(); }\n};\n")
+        << QStringList{QStringLiteral("T.cpp(4) : error: ‘nothing’ does not name a type"),
+                       QStringLiteral("T.cpp(4) : error: ‘a’ cannot be used as a function"),
+                       QStringLiteral("T.cpp(5) : error: ‘b’ was not declared in this scope")};
+    QTest::newRow("macro from the user's header at its use")
+        << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    BROKEN;\n}\n")
+        << QByteArray("#define BROKEN undefined_name()\n")
+        << QStringList{
+               QStringLiteral("T.cpp(6) : error: ‘undefined_name’ was not declared in this scope")};
+    QTest::newRow("template from the user's header at the instantiating line")
+        << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    later(1);\n}\n")
+        << QByteArray("template <class T>\nvoid later(T t) { t.missing(); }\n")
+        << QStringList{QStringLiteral("T.cpp(6) : error: request for member ‘missing’ in ‘t’, "
+                                      "which is of non-class type ‘int’")};
+}
+
+void TestToolchain::compileErrors()
+{
+    QFETCH(QString, code);
+    QFETCH(QByteArray, header);
+    QFETCH(QStringList, expected);
+    QVERIFY(WriteFile(work_ + QStringLiteral("user header.h"), header));
+    QFile::remove(work_ + QStringLiteral("ret.txt"));
+
+    QCOMPARE(Compile(code), 1);
+    const QStringList entries = ReadEntries(work_ + QStringLiteral("ret.txt"));
+    QCOMPARE(entries.value(0), QStringLiteral("T.cpp"));
+    QCOMPARE(entries.size(), expected.size() + 1);
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const QString& want = expected[i];
+        if (want.endsWith(u'*'))
+            QVERIFY2(entries[i + 1].startsWith(want.chopped(1)), qPrintable(entries[i + 1]));
+        else
+            QCOMPARE(entries[i + 1], want);
+    }
+}
+
+void TestToolchain::errorOnTheIncludeLinesClaimsNoLine()
+{
+    // Without "T.h" the error is at line 2, one of the fixed include lines. It keeps g++'s own
+    // form, which has no bracketed line number for Vornak to take.
+    const QString folder = CopyToolchain(QStringLiteral("no header"));
+    QVERIFY(!folder.isEmpty());
+    QVERIFY(QFile::remove(folder + QStringLiteral("T.h")));
+
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1() {}\n")), 1);
+    QCOMPARE(
+        ReadEntries(folder + QStringLiteral("ret.txt")),
+        (QStringList{QStringLiteral("T.cpp"),
+                     QStringLiteral("T.cpp:2:10: fatal error: T.h: No such file or directory")}));
+}
+
+void TestToolchain::staleHeaderIsPrecompiledAgain_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("stdafx.h edited") << QStringLiteral("stdafx.h");
+    QTest::newRow("made with other flags") << QStringLiteral("stdafx.flags");
+    QTest::newRow("not a precompiled header") << QStringLiteral("stdafx.h.gch");
+}
+
+void TestToolchain::staleHeaderIsPrecompiledAgain()
+{
+    QFETCH(QString, change);
+    static const QString folder = CopyToolchain(QStringLiteral("stale"));
+    QVERIFY(!folder.isEmpty());
+    const QString pch = folder + QStringLiteral("stdafx.h.gch");
+    const QByteArray flags = ReadFile(folder + QStringLiteral("stdafx.flags"));
+    const QDateTime before = QFileInfo(pch).lastModified();
+
+    QFile file(folder + change);
+    if (change == QStringLiteral("stdafx.h")) {
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.setFileTime(before.addSecs(1), QFileDevice::FileModificationTime));
+    } else {
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("-O3\n");
+    }
+    file.close();
+
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1() { std::cout << 1; }\n")), 0);
+    const QFileInfo made(pch);
+    QVERIFY(made.lastModified() > before);
+    QVERIFY(made.size() > 1000000);
+    QCOMPARE(ReadFile(folder + QStringLiteral("stdafx.flags")), flags);
+}
+
+void TestToolchain::successLeavesResultFileAlone()
+{
+    const QByteArray old = "T.cpp\r\n\"T.cpp(3) : error: from before\"\r\n";
+    QVERIFY(WriteFile(work_ + QStringLiteral("ret.txt"), old));
+
+    // A warning does not fail the compile.
+    QCOMPARE(Compile(QStringLiteral("void Demo1()\n{\n    int unused;\n}\n")), 0);
+    QCOMPARE(Run(work_, QStringLiteral("MyLink.bat")), 0);
+    QCOMPARE(ReadFile(work_ + QStringLiteral("ret.txt")), old);
+}
+
+void TestToolchain::undefinedFunctionFailsTheLink()
+{
+    QVERIFY(Build(QStringLiteral("void Demo1() {}\n")));
+    const QByteArray module = ReadFile(work_ + QStringLiteral("T.dll"));
+    QVERIFY(!module.isEmpty());
+
+    QCOMPARE(Compile(QStringLiteral("void Missing();\nvoid Demo1()\n{\n    Missing();\n}\n")), 0);
+    QCOMPARE(Run(work_, QStringLiteral("MyLink.bat")), 1);
+
+    const QStringList entries = ReadEntries(work_ + QStringLiteral("ret.txt"));
+    QCOMPARE(entries.value(0), QStringLiteral("undefined reference to 'Missing()' (in Demo1())"));
+    QCOMPARE(ReadFile(work_ + QStringLiteral("T.dll")), module);
+    QVERIFY(!QFileInfo::exists(work_ + QStringLiteral("T.dll.new")));
+}
+
+void TestToolchain::entryPrintsThroughEveryChannelInOrder()
+{
+    QVERIFY(Build(QStringLiteral("void Demo1()\n"
+                                 "{\n"
+                                 "    std::cout << \"cout \" << 42;\n"
+                                 "    std::printf(\" printf %d\", 7);\n"
+                                 "    Print(\" Print \", 2.5, ' ', true);\n"
+                                 "    std::puts(\" puts\");\n"
+                                 "    std::cerr << \"cerr \";\n"
+                                 "    std::clog << \"clog\" << std::endl;\n"
+                                 "    std::string last = \"last\";\n"
+                                 "    if (last.starts_with(\"la\"))\n" // C++20, in rt.o
+                                 "        std::cout << last;\n"
+                                 "}\n")));
+    bool found = false;
+    const QByteArray output = RunEntry(work_, "Demo1", &found);
+    QVERIFY(found);
+    QCOMPARE(output, QByteArray("cout 42 printf 7 Print 2.5 true puts\ncerr clog\nlast"));
+}
+
+void TestToolchain::outputIsCutAtNulsButNeverInsideACharacter()
+{
+    // "你" is E4 BD A0 in UTF-8: written one byte at a time, it must still arrive whole.
+    QVERIFY(Build(QStringLiteral("void Demo1()\n"
+                                 "{\n"
+                                 "    std::cout << '\\xe4' << '\\xbd';\n"
+                                 "    std::cout << '\\xa0' << '!';\n"
+                                 "    std::cout.write(\"a\\0b\", 3);\n"
+                                 "}\n")));
+    RunEntry(work_, "Demo1");
+    QCOMPARE(printed, (QByteArrayList{"你", "!", "a", "b"}));
+}
+
+void TestToolchain::entryNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("output"); // empty: the name is not found
+
+    QTest::newRow("plain function") << QByteArray("Demo1") << QByteArray("Demo1");
+    QTest::newRow("other case is another name") << QByteArray("demo1") << QByteArray();
+    QTest::newRow("extern C") << QByteArray("Plain") << QByteArray("Plain");
+    QTest::newRow("overloads: the one without arguments")
+        << QByteArray("Over") << QByteArray("Over()");
+    QTest::newRow("overloads without a choice") << QByteArray("Both") << QByteArray();
+    QTest::newRow("single overload with arguments")
+        << QByteArray("Takes") << QByteArray("Takes(0)");
+    QTest::newRow("ABI-tagged result") << QByteArray("Tagged") << QByteArray("Tagged");
+    QTest::newRow("namespace member") << QByteArray("Inner") << QByteArray();
+    QTest::newRow("the runtime's Config does nothing") << QByteArray("Config") << QByteArray();
+}
+
+void TestToolchain::entryNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, output);
+    static bool built = false;
+    if (!built) {
+        QVERIFY(Build(QStringLiteral("void Demo1() { Print(\"Demo1\"); }\n"
+                                     "extern \"C\" void Plain() { Print(\"Plain\"); }\n"
+                                     "void Over(int) { Print(\"Over(int)\"); }\n"
+                                     "void Over() { Print(\"Over()\"); }\n"
+                                     "void Both(int) {}\n"
+                                     "void Both(double) {}\n"
+                                     "void Takes(int n) { Print(\"Takes(\", n, \")\"); }\n"
+                                     "struct [[gnu::abi_tag(\"v1\")]] Small { int n; };\n"
+                                     "Small Tagged() { Print(\"Tagged\"); return {1}; }\n"
+                                     "namespace space { void Inner() { Print(\"Inner\"); } }\n")));
+        built = true;
+    }
+    bool found = false;
+    QCOMPARE(RunEntry(work_, name.constData(), &found), output);
+    QCOMPARE(found, !output.isEmpty() || name == "Config");
+}
+
+void TestToolchain::rebuiltModuleRunsNewCode()
+{
+    // An inline variable would be a unique symbol without -fno-gnu-unique, and dlclose would
+    // then keep the old module.
+    const QString code =
+        QStringLiteral("inline int version = %1;\nvoid Demo1() { Print(version); }\n");
+    QVERIFY(Build(code.arg(1)));
+    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("1"));
+    const QByteArray path = QFile::encodeName(work_ + QStringLiteral("T.dll"));
+    QVERIFY2(!dlopen(path.constData(), RTLD_NOW | RTLD_NOLOAD), "the module stayed loaded");
+
+    QVERIFY(Build(code.arg(2)));
+    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("2"));
+}
+
+void TestToolchain::streamsAreRestoredOnRelease()
+{
+    QVERIFY(Build(
+        QStringLiteral("void Demo1()\n{\n    std::cout << std::hex;\n    std::cout.fill('*');\n"
+                       "    std::cout.precision(2);\n}\n")));
+    std::streambuf* const out = std::cout.rdbuf();
+    std::streambuf* const err = std::cerr.rdbuf();
+    std::streambuf* const log = std::clog.rdbuf();
+    FILE* const cStdout = stdout;
+    const auto flags = std::cout.flags();
+    const auto precision = std::cout.precision();
+    const char fill = std::cout.fill();
+    bool redirected = false;
+    {
+        LoadedModule module(work_ + QStringLiteral("T.dll"));
+        redirected = std::cout.rdbuf() != out && std::cerr.rdbuf() != err &&
+                     std::clog.rdbuf() != log && stdout != cStdout;
+        module.Call("Demo1");
+    }
+    QVERIFY(redirected);
+    QCOMPARE(std::cout.rdbuf(), out);
+    QCOMPARE(std::cerr.rdbuf(), err);
+    QCOMPARE(std::clog.rdbuf(), log);
+    QCOMPARE(stdout, cStdout);
+    QCOMPARE(std::cout.flags(), flags);
+    QCOMPARE(std::cout.precision(), precision);
+    QCOMPARE(std::cout.fill(), fill);
+}
+
+void TestToolchain::gbkTextArrivesInGbk()
+{
+    const QString locales = root_.filePath(QStringLiteral("locales"));
+    QVERIFY(QDir().mkpath(locales));
+    if (QProcess::execute(QStringLiteral("localedef"),
+                          {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
+                           QStringLiteral("GBK"), locales + QStringLiteral("/zh_CN.GBK")}) > 1)
+        QSKIP("localedef could not make a zh_CN.GBK locale");
+    qputenv("LOCPATH", QFile::encodeName(locales));
+    if (!std::setlocale(LC_ALL, "zh_CN.GBK"))
+        QSKIP("the zh_CN.GBK locale cannot be used");
+    const auto backToUtf8 = qScopeGuard([] { std::setlocale(LC_ALL, "C.UTF-8"); });
+    QCOMPARE(NarrowCodeset(), QByteArray("GBK"));
+
+    // A folder of its own: its precompiled header is remade for GBK.
+    const QString folder = CopyToolchain(QStringLiteral("gbk"));
+    QVERIFY(!folder.isEmpty());
+    const QProcessEnvironment utf8 = environment_;
+    const auto restoreEnvironment = qScopeGuard([&] { environment_ = utf8; });
+    environment_.insert(QStringLiteral("LOCPATH"), locales);
+    environment_.insert(QStringLiteral("LANG"), QStringLiteral("zh_CN.GBK"));
+
+    // Sent in single bytes, the two characters still arrive as whole ones.
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1()\n{\n    std::cout << \"你好\";\n"
+                                            "    for (char c : std::string(\"你好\"))\n"
+                                            "        std::cout << c;\n}\n")),
+             0);
+    QCOMPARE(Run(folder, QStringLiteral("MyLink.bat")), 0);
+    RunEntry(folder, "Demo1");
+    QCOMPARE(printed, (QByteArrayList{"\xC4\xE3\xBA\xC3", "\xC4\xE3", "\xBA\xC3"}));
+
+    // Messages come in English, in the same code page: ‘’ are not in GBK, so g++ uses '.
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1()\n{\n    你好();\n}\n")), 1);
+    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")).value(1),
+             QStringLiteral("T.cpp(5) : error: '你好' was not declared in this scope"));
+}
+
+QTEST_GUILESS_MAIN(TestToolchain)
+#include "tst_toolchain.moc"
