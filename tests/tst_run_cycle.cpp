@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -117,7 +118,26 @@ void TestRunCycle::Type(const QString& code)
     txtCode->selectAll();
     QTest::keyClick(txtCode, Qt::Key_Delete);
     for (const QString& line : code.split('\n')) {
-        QTest::keyClicks(txtCode, line);
+        // ASCII is typed key by key; other characters arrive as an input method commits them.
+        QString run;
+        auto flush = [&] {
+            if (run.isEmpty())
+                return;
+            if (run.front().unicode() < 128) {
+                QTest::keyClicks(txtCode, run);
+            } else {
+                QInputMethodEvent commit;
+                commit.setCommitString(run);
+                QApplication::sendEvent(txtCode, &commit);
+            }
+            run.clear();
+        };
+        for (QChar ch : line) {
+            if (!run.isEmpty() && (run.front().unicode() < 128) != (ch.unicode() < 128))
+                flush();
+            run += ch;
+        }
+        flush();
         QTest::keyClick(txtCode, Qt::Key_Return);
     }
 }
