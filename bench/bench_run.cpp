@@ -105,6 +105,7 @@ int main(int argc, char* argv[])
         window.CodeChanged = false;
     }
 
+    window.FreeDLL(); // the module's runtime holds stdout until it is released
     std::printf("runs: %d\n", runs);
     std::printf("first Run after an edit: median %.1f ms (min %.1f, max %.1f)\n", Median(build),
                 *std::min_element(build.begin(), build.end()),
