@@ -101,6 +101,7 @@ public:
         Save(std::cout, out_);
         Save(std::cerr, err_);
         Save(std::clog, log_);
+        inFormat_.copyfmt(std::cin); // "std::cin.tie(nullptr)" is common in snippets
         cookie_ = fopencookie(nullptr, "w", {nullptr, WriteCookie, nullptr, nullptr});
         if (cookie_) {
             std::setvbuf(cookie_, nullptr, _IONBF, 0);
@@ -117,6 +118,7 @@ public:
         Restore(std::cout, out_);
         Restore(std::cerr, err_);
         Restore(std::clog, log_);
+        std::cin.copyfmt(inFormat_);
         if (cookie_) {
             // The module may have replaced stdout itself; ours goes in any case.
             stdout = savedStdout_;
@@ -152,6 +154,7 @@ private:
     Saved out_;
     Saved err_;
     Saved log_;
+    std::ios inFormat_{nullptr};
     FILE* cookie_ = nullptr;
     FILE* savedStdout_ = nullptr;
 };
@@ -159,6 +162,17 @@ private:
 Redirection redirection;
 
 } // namespace
+
+// "std::ios::sync_with_stdio(false)", a common line in snippets, would make libstdc++ destroy
+// the standard streams' buffers and put in new ones, for the whole process: std::cout would
+// bypass the output pane, and the buffers saved above would be gone. Inside a module it only
+// reports that the streams are synchronised. Hidden (the attribute cannot be added to a
+// declared member), so that the module's calls bind to this one and not to libstdc++'s.
+bool std::ios_base::sync_with_stdio(bool)
+{
+    return true;
+}
+asm(".hidden _ZNSt8ios_base15sync_with_stdioEb");
 
 template class std::basic_string<char>;
 
