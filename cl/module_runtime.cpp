@@ -4,6 +4,7 @@
 // buffer when an entry returns. When the module is unloaded, its static destructor puts every
 // stream back as it was: they belong to the process, which goes on without the module.
 // It also holds the std::string members that "stdafx.h" declares extern.
+#include "stdafx.h"
 #include "T.h"
 
 #include <climits>
@@ -175,6 +176,7 @@ bool std::ios_base::sync_with_stdio(bool)
 asm(".hidden _ZNSt8ios_base15sync_with_stdioEb");
 
 template class std::basic_string<char>;
+VORNAK_COMMON_INSTANTIATIONS()
 
 void Print(std::string_view text)
 {

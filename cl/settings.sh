@@ -59,5 +59,5 @@ make_runtime() {
 }
 
 runtime_is_current() {
-    [ rt.o -nt module_runtime.cpp ] && [ rt.o -nt T.h ] && [ rt.o -nt settings.sh ]
+    [ rt.o -nt module_runtime.cpp ] && [ rt.o -nt T.h ] && [ rt.o -nt stdafx.h ] && [ rt.o -nt settings.sh ]
 }

@@ -39,7 +39,7 @@ add_custom_command(
     OUTPUT ${VORNAK_TOOLCHAIN_DIR}/rt.o
     COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh runtime
     DEPENDS ${VORNAK_TOOLCHAIN_DIR}/module_runtime.cpp ${VORNAK_TOOLCHAIN_DIR}/T.h
-            ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
+            ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
     COMMENT "Compiling the module runtime"
     VERBATIM)
 list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/rt.o)
