@@ -175,14 +175,15 @@ bool FormMain::ShellExe(const QString& file, QStringList& info)
 
 bool FormMain::MakeObj()
 {
-    return ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); },
-                     txtCode, lalStat);
+    return ::MakeObj(
+        [this](const QString& file, QStringList& info) { return ShellExe(file, info); }, txtCode,
+        lalStat);
 }
 
 bool FormMain::MakeDll()
 {
-    return ::MakeDll([this](const QString& file, QStringList& info) { return ShellExe(file, info); },
-                     lalStat);
+    return ::MakeDll(
+        [this](const QString& file, QStringList& info) { return ShellExe(file, info); }, lalStat);
 }
 
 bool FormMain::LoadDLL()

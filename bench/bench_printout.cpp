@@ -20,8 +20,7 @@
 #include <malloc.h>
 #include <vector>
 
-namespace
-{
+namespace {
 
 constexpr const char* kModuleSource = R"(
 #include <cstdint>

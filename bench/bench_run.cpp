@@ -111,8 +111,9 @@ int main(int argc, char* argv[])
                 *std::min_element(build.begin(), build.end()),
                 *std::max_element(build.begin(), build.end()));
     std::printf("Run without an edit:     median %.3f ms (%zu calls)\n", Median(call), call.size());
-    std::printf("breakdown (medians): write %.2f, compile %.1f, link %.1f, load %.2f, call %.3f ms\n",
-                Median(save), Median(compile), Median(link), Median(load), Median(invoke));
+    std::printf(
+        "breakdown (medians): write %.2f, compile %.1f, link %.1f, load %.2f, call %.3f ms\n",
+        Median(save), Median(compile), Median(link), Median(load), Median(invoke));
     std::printf("ratio first Run / Run without edit: %.0f\n", Median(build) / Median(call));
     return 0;
 }

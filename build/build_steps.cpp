@@ -8,8 +8,7 @@
 #include <QResizeEvent>
 #include <QTextCursor>
 
-namespace
-{
+namespace {
 
 // The Down count is of displayed lines, so the editor's lines must be wrapped at its real
 // width. A shown editor is. One that was never shown still waits for the resize events that

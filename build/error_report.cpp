@@ -2,8 +2,7 @@
 
 #include <limits>
 
-namespace
-{
+namespace {
 
 bool IsBlank(QChar c)
 {

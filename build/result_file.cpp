@@ -6,8 +6,7 @@
 #include <QIODevice>
 #include <algorithm>
 
-namespace
-{
+namespace {
 
 constexpr qint64 kBlockSize = 64 * 1024;
 

@@ -26,8 +26,7 @@ constexpr qsizetype kResultCapacity = 1001;
 
 // Reads fields from a device a block at a time, so that reading can stop after the entries
 // it needs without taking in the rest of a huge file.
-class ResultFieldReader
-{
+class ResultFieldReader {
 public:
     explicit ResultFieldReader(QIODevice& device);
 

@@ -5,8 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 
-namespace
-{
+namespace {
 
 QString CannotRun(const QString& scriptPath, const QString& reason)
 {

@@ -8,8 +8,7 @@
 // and output on the null device (a pipe nobody reads could stall the tools); the calling thread
 // waits until it ends, with no event loop. Owned by the main window as its `ShellObj`, created
 // by the first ShellExe.
-class CommandShell
-{
+class CommandShell {
 public:
     // The shell is a parameter only so that tests can name one that is missing.
     explicit CommandShell(QString shell = QStringLiteral("/bin/sh"));

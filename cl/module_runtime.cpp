@@ -4,8 +4,8 @@
 // buffer when an entry returns. When the module is unloaded, its static destructor puts every
 // stream back as it was: they belong to the process, which goes on without the module.
 // It also holds the std::string members that "stdafx.h" declares extern.
-#include "stdafx.h"
 #include "T.h"
+#include "stdafx.h"
 
 #include <climits>
 #include <cstring>
@@ -14,8 +14,7 @@
 #include <streambuf>
 #include <sys/types.h>
 
-namespace
-{
+namespace {
 
 using OutputRoutine = void (*)(const char* text);
 
@@ -66,8 +65,7 @@ void Forward(const char* data, std::size_t size)
     Send(text, start, text.size());
 }
 
-class ForwardingBuffer : public std::streambuf
-{
+class ForwardingBuffer : public std::streambuf {
 protected:
     int_type overflow(int_type ch) override
     {
@@ -92,8 +90,7 @@ ssize_t WriteCookie(void*, const char* data, std::size_t size)
 }
 
 // What a module changes in the process while it is loaded, and how it was before.
-class Redirection
-{
+class Redirection {
 public:
     void Start()
     {

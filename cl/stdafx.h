@@ -19,7 +19,7 @@ extern template class std::basic_string<char>;
 // The same for the containers snippets use most: their members are compiled once, into rt.o,
 // instead of in every Run (about 15% of a typical compile). std::map's tree is named in full
 // because the map's own members only forward to it.
-#define VORNAK_COMMON_INSTANTIATIONS(kind)                                                          \
+#define VORNAK_COMMON_INSTANTIATIONS(kind)                                                         \
     kind template class std::vector<int>;                                                          \
     kind template class std::vector<double>;                                                       \
     kind template class std::vector<std::string>;                                                  \

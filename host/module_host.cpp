@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <dlfcn.h>
 
-namespace
-{
+namespace {
 
 // "Config" and the user's entries all take four word-sized arguments.
 using Entry = void (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);

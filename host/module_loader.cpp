@@ -7,8 +7,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 std::filesystem::path NativePath(const QByteArray& path)
 {

@@ -8,8 +8,7 @@
 #include <optional>
 #include <utility>
 
-namespace
-{
+namespace {
 
 // New text goes in at this character of the pane, or at its end when the pane is shorter.
 constexpr qsizetype kInsertionLimit = 60000;
@@ -34,13 +33,11 @@ QString WithLineFeeds(QString text)
 // The writes of one batch, arranged as a single insertion at base. Writing one by one, pieces
 // are appended while the pane is shorter than the limit (the head, whose last piece may cross
 // it), and every later piece goes in at the limit, in front of the pieces before it.
-class PendingOutput
-{
+class PendingOutput {
 public:
     explicit PendingOutput(qsizetype paneLength)
         : base_(std::min(kInsertionLimit, paneLength)), room_(kInsertionLimit - base_)
-    {
-    }
+    {}
 
     void Add(const QString& piece)
     {

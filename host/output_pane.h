@@ -15,8 +15,7 @@ void WriteOutput(const QString& text);
 // While a batch is open, writes are collected and reach the pane as one insertion when the
 // outermost batch closes, with exactly the text and caret that writing them one by one gives.
 // A module printing line by line would otherwise pay a whole document edit per line.
-class OutputBatch
-{
+class OutputBatch {
 public:
     OutputBatch();
     ~OutputBatch();

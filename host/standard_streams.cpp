@@ -2,8 +2,7 @@
 
 #include <iostream>
 
-namespace
-{
+namespace {
 
 void PutBack(std::ostream& stream, std::streambuf* buffer)
 {

@@ -7,8 +7,7 @@
 // A module's runtime may point them at its own buffers in "Config" and put them back in a
 // static destructor; a module that stays in memory after its release never runs that
 // destructor, and the streams would go on writing into it.
-class StandardStreams
-{
+class StandardStreams {
 public:
     // Remembers the streams, unless they are remembered already.
     void Save();

@@ -22,8 +22,9 @@ inline bool UseGbkLocale(QString* whyNot)
         localedef.waitForFinished(120000);
         built = QFileInfo(locale).isDir();
         if (!built) {
-            *whyNot = QStringLiteral("localedef could not make zh_CN.GBK (package locales missing?): ") +
-                      QString::fromLocal8Bit(localedef.readAllStandardError());
+            *whyNot =
+                QStringLiteral("localedef could not make zh_CN.GBK (package locales missing?): ") +
+                QString::fromLocal8Bit(localedef.readAllStandardError());
             return false;
         }
     }

@@ -10,8 +10,7 @@
 #include <QTextBlock>
 #include <clocale>
 
-namespace
-{
+namespace {
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -54,8 +53,7 @@ const char kExample[] = "T.cpp(5) : error C2065: 'x' : undeclared identifier";
 
 } // namespace
 
-class TestBuildSteps : public QObject
-{
+class TestBuildSteps : public QObject {
     Q_OBJECT
 
 private slots:

@@ -11,9 +11,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
-#include <QTest>
 #include <memory>
 
 class TestMainWindow : public QObject {
@@ -79,12 +79,18 @@ void TestMainWindow::controlsHaveTheirTextsAndPlaces_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QRect>("geometry");
-    QTest::newRow("txtCode") << "txtCode" << "" << QRect(8, 18, 439, 401);
-    QTest::newRow("txtOut") << "txtOut" << "" << QRect(8, 18, 419, 401);
-    QTest::newRow("Label1") << "Label1" << "选择要运行的函数：" << QRect(8, 448, 113, 19);
-    QTest::newRow("txtFunc") << "txtFunc" << "Demo1" << QRect(122, 446, 193, 23);
-    QTest::newRow("cmdRun") << "cmdRun" << "运行！" << QRect(322, 446, 133, 23);
-    QTest::newRow("lalStat") << "lalStat" << "" << QRect(474, 446, 435, 27);
+    QTest::newRow("txtCode") << "txtCode"
+                             << "" << QRect(8, 18, 439, 401);
+    QTest::newRow("txtOut") << "txtOut"
+                            << "" << QRect(8, 18, 419, 401);
+    QTest::newRow("Label1") << "Label1"
+                            << "选择要运行的函数：" << QRect(8, 448, 113, 19);
+    QTest::newRow("txtFunc") << "txtFunc"
+                             << "Demo1" << QRect(122, 446, 193, 23);
+    QTest::newRow("cmdRun") << "cmdRun"
+                            << "运行！" << QRect(322, 446, 133, 23);
+    QTest::newRow("lalStat") << "lalStat"
+                             << "" << QRect(474, 446, 435, 27);
 }
 
 void TestMainWindow::controlsHaveTheirTextsAndPlaces()
@@ -142,7 +148,8 @@ void TestMainWindow::windowIsFixedAndCentred()
     const QPoint centre = window->screen()->availableGeometry().center();
     // Centred up to the frame's margins, which the window system adds.
     QVERIFY2((window->geometry().center() - centre).manhattanLength() <= 40,
-             qPrintable(QString("window centre %1,%2").arg(window->geometry().center().x())
+             qPrintable(QString("window centre %1,%2")
+                            .arg(window->geometry().center().x())
                             .arg(window->geometry().center().y())));
 }
 
@@ -251,9 +258,10 @@ void TestMainWindow::startUp_data()
     QTest::newRow("saved code") << true
                                 << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n"
                                               "void Demo1()\r\n{\r\n}\r\n")
-                                << "void Demo1()\n{\n}\n" << true;
-    QTest::newRow("empty saved code") << true << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n")
-                                      << "" << false;
+                                << "void Demo1()\n{\n}\n"
+                                << true;
+    QTest::newRow("empty saved code")
+        << true << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n") << "" << false;
     QTest::newRow("too short to restore") << true << QByteArray("junk\r\n") << "" << false;
 }
 
@@ -279,7 +287,8 @@ void TestMainWindow::startUp()
     QFile file(workDir + "T.cpp");
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), source);
-    QCOMPARE(QDir(workDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"T.cpp"});
+    QCOMPARE(QDir(workDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{"T.cpp"});
 }
 
 void TestMainWindow::startUpWithoutToolchainFolder()

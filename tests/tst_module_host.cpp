@@ -23,8 +23,7 @@
 #include <iostream>
 #include <string>
 
-namespace
-{
+namespace {
 
 constexpr int kLimit = 60000;
 
@@ -56,8 +55,7 @@ void PrintEach(const QStringList& pieces)
 
 // Watches for a modal message box while the code under test runs, notes what it showed and
 // closes it with its OK button.
-class MessageBoxCatcher : public QObject
-{
+class MessageBoxCatcher : public QObject {
 public:
     MessageBoxCatcher()
     {
@@ -109,8 +107,7 @@ struct Window {
 };
 
 // Puts the C library's locale back when the test ends, however it ends.
-class LocaleGuard
-{
+class LocaleGuard {
 public:
     LocaleGuard() : previous_(std::setlocale(LC_ALL, nullptr)) {}
     ~LocaleGuard()
@@ -125,8 +122,7 @@ private:
 
 } // namespace
 
-class ModuleHostTest : public QObject
-{
+class ModuleHostTest : public QObject {
     Q_OBJECT
 
 private slots:

@@ -44,16 +44,19 @@ bool Enter(const QByteArray& locale)
 void TestNarrowText::encodes_data()
 {
     Columns();
-    QTest::newRow("ascii") << QByteArray("C.UTF-8") << "int main() {}" << QByteArray("int main() {}");
-    QTest::newRow("utf8 chinese") << QByteArray("C.UTF-8") << "你好" << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD");
+    QTest::newRow("ascii") << QByteArray("C.UTF-8") << "int main() {}"
+                           << QByteArray("int main() {}");
+    QTest::newRow("utf8 chinese") << QByteArray("C.UTF-8") << "你好"
+                                  << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD");
     QTest::newRow("utf8 pair") << QByteArray("C.UTF-8") << QString::fromUcs4(U"\U0001F600")
                                << QByteArray("\xF0\x9F\x98\x80");
-    QTest::newRow("lone surrogate") << QByteArray("C.UTF-8") << QString(QChar(0xD800)) + "x"
-                                    << QByteArray("?x");
+    QTest::newRow("lone surrogate")
+        << QByteArray("C.UTF-8") << QString(QChar(0xD800)) + "x" << QByteArray("?x");
     QTest::newRow("ascii lacks é") << QByteArray("C") << "caf\u00e9" << QByteArray("caf?");
-    QTest::newRow("gbk chinese") << QByteArray("zh_CN.GBK") << "你好" << QByteArray("\xC4\xE3\xBA\xC3");
-    QTest::newRow("gbk lacks emoji") << QByteArray("zh_CN.GBK") << QString::fromUcs4(U"a\U0001F600b")
-                                     << QByteArray("a?b");
+    QTest::newRow("gbk chinese") << QByteArray("zh_CN.GBK") << "你好"
+                                 << QByteArray("\xC4\xE3\xBA\xC3");
+    QTest::newRow("gbk lacks emoji")
+        << QByteArray("zh_CN.GBK") << QString::fromUcs4(U"a\U0001F600b") << QByteArray("a?b");
     QTest::newRow("gbk mixed") << QByteArray("zh_CN.GBK") << "x=\"中\";\r\n"
                                << QByteArray("x=\"\xD6\xD0\";\r\n");
 }
@@ -71,14 +74,20 @@ void TestNarrowText::encodes()
 void TestNarrowText::decodes_data()
 {
     Columns();
-    QTest::newRow("utf8 chinese") << QByteArray("C.UTF-8") << "你好" << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD");
-    QTest::newRow("utf8 invalid byte") << QByteArray("C.UTF-8") << "a\uFFFDb" << QByteArray("a\xFF" "b");
-    QTest::newRow("utf8 nul kept") << QByteArray("C.UTF-8") << QString::fromUtf16(u"a\0b", 3)
-                                   << QByteArray("a\0b", 3);
+    QTest::newRow("utf8 chinese") << QByteArray("C.UTF-8") << "你好"
+                                  << QByteArray("\xE4\xBD\xA0\xE5\xA5\xBD");
+    QTest::newRow("utf8 invalid byte") << QByteArray("C.UTF-8") << "a\uFFFDb"
+                                       << QByteArray("a\xFF"
+                                                     "b");
+    QTest::newRow("utf8 nul kept")
+        << QByteArray("C.UTF-8") << QString::fromUtf16(u"a\0b", 3) << QByteArray("a\0b", 3);
     QTest::newRow("ascii high byte") << QByteArray("C") << "caf\uFFFD" << QByteArray("caf\xE9");
-    QTest::newRow("gbk chinese") << QByteArray("zh_CN.GBK") << "你好" << QByteArray("\xC4\xE3\xBA\xC3");
-    QTest::newRow("gbk cut lead byte") << QByteArray("zh_CN.GBK") << "a\uFFFD" << QByteArray("a\x81");
-    QTest::newRow("gbk invalid byte") << QByteArray("zh_CN.GBK") << "\uFFFDz" << QByteArray("\xFFz");
+    QTest::newRow("gbk chinese") << QByteArray("zh_CN.GBK") << "你好"
+                                 << QByteArray("\xC4\xE3\xBA\xC3");
+    QTest::newRow("gbk cut lead byte")
+        << QByteArray("zh_CN.GBK") << "a\uFFFD" << QByteArray("a\x81");
+    QTest::newRow("gbk invalid byte")
+        << QByteArray("zh_CN.GBK") << "\uFFFDz" << QByteArray("\xFFz");
     QTest::newRow("gbk long text") << QByteArray("zh_CN.GBK") << QString(3000, QChar(0x4E2D))
                                    << QByteArray("\xD6\xD0").repeated(3000);
 }

@@ -8,8 +8,7 @@
 #include <QTest>
 #include <clocale>
 
-namespace
-{
+namespace {
 
 QStringList Empties(qsizetype count)
 {
@@ -41,8 +40,7 @@ QStringList ReadBytes(const QByteArray& bytes)
 }
 
 // Hands out its data, then fails the next read, like a file on a disk that goes away.
-class FailingDevice : public QIODevice
-{
+class FailingDevice : public QIODevice {
 public:
     explicit FailingDevice(QByteArray data) : data_(std::move(data)) {}
 
@@ -66,8 +64,7 @@ private:
 
 } // namespace
 
-class TestResultFile : public QObject
-{
+class TestResultFile : public QObject {
     Q_OBJECT
 
 private slots:

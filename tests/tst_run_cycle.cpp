@@ -83,7 +83,8 @@ void TestRunCycle::initTestCase()
 {
     qputenv("LC_ALL", "C.UTF-8");
     std::setlocale(LC_ALL, "C.UTF-8");
-    QVERIFY2(QFileInfo::exists(VORNAK_TOOLCHAIN_DIR "/MyCL.bat"), "build the toolchain folder first");
+    QVERIFY2(QFileInfo::exists(VORNAK_TOOLCHAIN_DIR "/MyCL.bat"),
+             "build the toolchain folder first");
 }
 
 void TestRunCycle::init()
@@ -186,7 +187,8 @@ void TestRunCycle::runPrintsThroughCoutAndPrintf()
 void TestRunCycle::secondRunWithoutEditOnlyCalls()
 {
     OpenWindow();
-    Type("static int calls = 0;\nvoid Demo1()\n{\n    std::cout << \"call \" << ++calls << \"\\n\";\n}");
+    Type("static int calls = 0;\nvoid Demo1()\n{\n    std::cout << \"call \" << ++calls << "
+         "\"\\n\";\n}");
     Run();
     QCOMPARE(Output(), QString("call 1\n"));
     const qint64 stamp = ModuleStamp();

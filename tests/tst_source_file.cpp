@@ -74,7 +74,8 @@ void TestSourceFile::writesExactBytes_data()
     QTest::newRow("empty editor") << "" << kHeader + "\r\n";
     QTest::newRow("line breaks become CR LF") << "a\nb\n" << kHeader + "a\r\nb\r\n\r\n";
     QTest::newRow("CR LF not doubled") << "a\r\nb" << kHeader + "a\r\nb\r\n";
-    QTest::newRow("utf8 text") << "puts(\"你好\");" << kHeader + "puts(\"\xE4\xBD\xA0\xE5\xA5\xBD\");\r\n";
+    QTest::newRow("utf8 text") << "puts(\"你好\");"
+                               << kHeader + "puts(\"\xE4\xBD\xA0\xE5\xA5\xBD\");\r\n";
 }
 
 void TestSourceFile::writesExactBytes()
@@ -96,8 +97,8 @@ void TestSourceFile::restores_data()
     QTest::newRow("LF only") << QByteArray("a\nb\nc\n") << false << QString();
     QTest::newRow("exactly two CR LF") << kHeader << true << QString();
     QTest::newRow("written by the program") << kHeader + "abc\r\n" << true << "abc\n";
-    QTest::newRow("hand-edited first lines") << QByteArray("// mine\r\n#include <x>\r\ncode")
-                                             << true << "code";
+    QTest::newRow("hand-edited first lines")
+        << QByteArray("// mine\r\n#include <x>\r\ncode") << true << "code";
     QTest::newRow("later CR LF are line breaks") << kHeader + "a\r\n\r\nb" << true << "a\n\nb";
     QTest::newRow("invalid bytes") << kHeader + "x\xFFy" << true << "x\uFFFDy";
     QTest::newRow("NUL bytes") << kHeader + QByteArray("a\0b", 3) << true

@@ -8,8 +8,7 @@
 #include <clocale>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -19,8 +18,7 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-class TestToolRunner : public QObject
-{
+class TestToolRunner : public QObject {
     Q_OBJECT
 
 private slots:

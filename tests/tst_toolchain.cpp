@@ -18,8 +18,7 @@
 #include <dlfcn.h>
 #include <iostream>
 
-namespace
-{
+namespace {
 
 using ConfigFunction = void (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);
 using EntryFunction = void (*)(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t);
@@ -79,8 +78,7 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
 
 // A loaded module; released when it goes out of scope, so that the streams it redirected are
 // back before a failed check prints anything.
-class LoadedModule
-{
+class LoadedModule {
 public:
     explicit LoadedModule(const QString& path)
         : handle_(dlopen(QFile::encodeName(path).constData(), RTLD_NOW))
@@ -116,8 +114,7 @@ private:
 
 } // namespace
 
-class TestToolchain : public QObject
-{
+class TestToolchain : public QObject {
     Q_OBJECT
 
 private slots:

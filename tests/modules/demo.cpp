@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace
-{
+namespace {
 
 using Routine = void (*)(const char*);
 

@@ -6,8 +6,7 @@
 #include <iostream>
 #include <sstream>
 
-namespace
-{
+namespace {
 
 std::stringbuf captured;
 std::streambuf* previousOut = nullptr;

@@ -5,8 +5,7 @@
 #define VORNAK_TEXT(x) #x
 #define VORNAK_STRING(x) VORNAK_TEXT(x)
 
-namespace
-{
+namespace {
 
 using Routine = void (*)(const char*);
 
