@@ -1,7 +1,7 @@
 #pragma once
 
-// Switches the test process to a zh_CN.GBK locale built on the fly with localedef into a
-// temporary folder (LOCPATH), so no root rights or system locale are needed.
+// A zh_CN.GBK locale for tests, built on the fly with localedef into a temporary folder that
+// LOCPATH names, so neither root rights nor an installed system locale are needed.
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <clocale>
 
-inline bool UseGbkLocale(QString* whyNot)
+// The folder holding the locale, made once per test program; empty, with *whyNot set, when
+// localedef cannot make it.
+inline QString GbkLocaleFolder(QString* whyNot)
 {
     static QTemporaryDir folder;
     static bool built = false;
@@ -19,16 +21,26 @@ inline bool UseGbkLocale(QString* whyNot)
         localedef.start(QStringLiteral("localedef"),
                         {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
                          QStringLiteral("GBK"), locale});
+        // localedef may warn with a non-zero exit and still have made the locale.
         localedef.waitForFinished(120000);
         built = QFileInfo(locale).isDir();
         if (!built) {
             *whyNot =
                 QStringLiteral("localedef could not make zh_CN.GBK (package locales missing?): ") +
                 QString::fromLocal8Bit(localedef.readAllStandardError());
-            return false;
+            return {};
         }
     }
-    qputenv("LOCPATH", QFile::encodeName(folder.path()));
+    return folder.path();
+}
+
+// Switches the process to zh_CN.GBK; false, with *whyNot set, when that is impossible.
+inline bool UseGbkLocale(QString* whyNot)
+{
+    const QString folder = GbkLocaleFolder(whyNot);
+    if (folder.isEmpty())
+        return false;
+    qputenv("LOCPATH", QFile::encodeName(folder));
     qputenv("LC_ALL", "zh_CN.GBK");
     if (!std::setlocale(LC_ALL, "zh_CN.GBK")) {
         *whyNot = QStringLiteral("setlocale(zh_CN.GBK) failed");
@@ -43,3 +55,11 @@ inline void UseUtf8Locale()
     qputenv("LC_ALL", "C.UTF-8");
     std::setlocale(LC_ALL, "C.UTF-8");
 }
+
+// Goes back to UTF-8 when the test ends, however it ends.
+struct Utf8LocaleAtExit {
+    Utf8LocaleAtExit() = default;
+    Utf8LocaleAtExit(const Utf8LocaleAtExit&) = delete;
+    Utf8LocaleAtExit& operator=(const Utf8LocaleAtExit&) = delete;
+    ~Utf8LocaleAtExit() { UseUtf8Locale(); }
+};

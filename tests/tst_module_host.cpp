@@ -1,6 +1,7 @@
 // The module host and the output channel, through the real window: modules are built here with
 // g++ from tests/modules/ and loaded from a work folder of their own as "T.dll".
 #include "Module.h"
+#include "gbk_locale.h"
 #include "main_window.h"
 #include "module_loader.h"
 #include "narrow_text.h"
@@ -104,20 +105,6 @@ struct Window {
 
     FormMain form;
     QPlainTextEdit* out = nullptr;
-};
-
-// Puts the C library's locale back when the test ends, however it ends.
-class LocaleGuard {
-public:
-    LocaleGuard() : previous_(std::setlocale(LC_ALL, nullptr)) {}
-    ~LocaleGuard()
-    {
-        std::setlocale(LC_ALL, previous_.c_str());
-        qunsetenv("LOCPATH");
-    }
-
-private:
-    std::string previous_;
 };
 
 } // namespace
@@ -461,17 +448,10 @@ void ModuleHostTest::releasePutsBackRedirectedStreams()
 
 void ModuleHostTest::gbkTextUnderGbkLocale()
 {
-    QTemporaryDir locales;
-    QVERIFY(locales.isValid());
-    QProcess localedef;
-    localedef.start(QStringLiteral("localedef"),
-                    {"-i", "zh_CN", "-f", "GBK", locales.filePath(QStringLiteral("zh_CN.GBK"))});
-    // localedef may warn with a non-zero exit and still have made the locale; setlocale decides.
-    localedef.waitForFinished(120000);
-    LocaleGuard guard;
-    qputenv("LOCPATH", QFile::encodeName(locales.path()));
-    if (!std::setlocale(LC_ALL, "zh_CN.GBK"))
-        QSKIP("a zh_CN.GBK locale could not be made with localedef");
+    const Utf8LocaleAtExit backToUtf8;
+    QString whyNot;
+    if (!UseGbkLocale(&whyNot))
+        QSKIP(qPrintable(whyNot));
     QCOMPARE(NarrowCodeset(), QByteArray("GBK"));
 
     Window window(NewWorkDir(QStringLiteral("demo")));

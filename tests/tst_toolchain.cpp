@@ -1,6 +1,7 @@
 // The toolchain folder as Vornak uses it: the real scripts run with /bin/sh from another
 // directory on a copy of the built folder whose path has a blank in it; "ret.txt" is read the
 // way Vornak reads it; the built "T.dll" is loaded with dlopen and its entries called.
+#include "gbk_locale.h"
 #include "narrow_text.h"
 #include "source_file.h"
 
@@ -481,16 +482,11 @@ void TestToolchain::streamsAreRestoredOnRelease()
 
 void TestToolchain::gbkTextArrivesInGbk()
 {
-    const QString locales = root_.filePath(QStringLiteral("locales"));
-    QVERIFY(QDir().mkpath(locales));
-    if (QProcess::execute(QStringLiteral("localedef"),
-                          {QStringLiteral("-i"), QStringLiteral("zh_CN"), QStringLiteral("-f"),
-                           QStringLiteral("GBK"), locales + QStringLiteral("/zh_CN.GBK")}) > 1)
-        QSKIP("localedef could not make a zh_CN.GBK locale");
-    qputenv("LOCPATH", QFile::encodeName(locales));
-    if (!std::setlocale(LC_ALL, "zh_CN.GBK"))
-        QSKIP("the zh_CN.GBK locale cannot be used");
-    const auto backToUtf8 = qScopeGuard([] { std::setlocale(LC_ALL, "C.UTF-8"); });
+    const Utf8LocaleAtExit backToUtf8;
+    QString whyNot;
+    if (!UseGbkLocale(&whyNot))
+        QSKIP(qPrintable(whyNot));
+    const QString locales = GbkLocaleFolder(&whyNot);
     QCOMPARE(NarrowCodeset(), QByteArray("GBK"));
 
     // A folder of its own: its precompiled header is remade for GBK.
