@@ -50,3 +50,22 @@ add_custom_target(toolchain ALL
             -DTARGET=${VORNAK_TOOLCHAIN_DIR}/T.cpp -P ${VORNAK_TOOLCHAIN_SOURCE}/place_sample.cmake
     VERBATIM)
 add_dependencies(vornak toolchain)
+
+# cmake --install: the same files in DIR/cl/, the sample only where no "T.cpp" is, and the
+# precompiled header and rt.o made there, in place, so that the first Run is fast.
+list(TRANSFORM VORNAK_TOOLCHAIN_FILES PREPEND ${VORNAK_TOOLCHAIN_SOURCE}/
+     OUTPUT_VARIABLE _toolchain_sources)
+install(FILES ${_toolchain_sources} DESTINATION cl)
+install(CODE "
+    get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+    set(folder \"\$ENV{DESTDIR}\${prefix}/cl\")
+    if(NOT EXISTS \"\${folder}/T.cpp\")
+        file(COPY_FILE \"${VORNAK_TOOLCHAIN_SOURCE}/sample.cpp\" \"\${folder}/T.cpp\")
+    endif()
+    foreach(part pch runtime)
+        execute_process(COMMAND /bin/sh \"\${folder}/prepare.sh\" \${part} RESULT_VARIABLE failed)
+        if(failed)
+            message(WARNING \"prepare.sh \${part} failed in \${folder}; the first Run will retry\")
+        endif()
+    endforeach()
+")

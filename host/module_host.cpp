@@ -8,7 +8,10 @@
 
 #include <QMessageBox>
 #include <cstdint>
+#include <cxxabi.h>
 #include <dlfcn.h>
+#include <exception>
+#include <optional>
 
 namespace {
 
@@ -28,12 +31,27 @@ StandardStreams& SavedStreams()
     return streams;
 }
 
-void ReportMissingEntry(const QString& name, QWidget* owner)
+void Report(const QString& text, QWidget* owner)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"),
-                    QStringLiteral("函数 “") + name + QStringLiteral("” 未定义"), QMessageBox::Ok,
-                    owner);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"), text, QMessageBox::Ok, owner);
     box.exec();
+}
+
+// Calls the entry. An exception it lets out (a std::vector::at out of range, say) would
+// otherwise unwind into the window's event handling and end Vornak; it is reported instead.
+std::optional<QString> CallCatching(Entry entry)
+{
+    OutputBatch batch; // what was printed before the throw still reaches the pane
+    try {
+        entry(0, 0, 0, 0);
+    } catch (abi::__forced_unwind&) {
+        throw; // thread cancellation must go on unwinding
+    } catch (const std::exception& error) {
+        return FromNarrow(QByteArrayView(error.what()));
+    } catch (...) {
+        return QStringLiteral("（不是 std::exception）");
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -55,13 +73,15 @@ bool LoadDLL(const QString& workDir, ModuleHandle& hDll)
 void CallDLL(ModuleHandle hDll, const QString& func, QWidget* owner)
 {
     const QByteArray name = ToNarrow(func);
+    // The name as the code page carried it: characters it lacks show as they were lost.
+    const QString shown = FromNarrow(name);
     if (const Entry entry = FindEntry(hDll, name)) {
-        OutputBatch batch;
-        entry(0, 0, 0, 0);
+        if (const std::optional<QString> error = CallCatching(entry))
+            Report(QStringLiteral("函数 “") + shown + QStringLiteral("” 抛出异常：") + *error,
+                   owner);
         return;
     }
-    // The name as the code page carried it: characters it lacks show as they were lost.
-    ReportMissingEntry(FromNarrow(name), owner);
+    Report(QStringLiteral("函数 “") + shown + QStringLiteral("” 未定义"), owner);
 }
 
 void FreeDLL(ModuleHandle& hDll)

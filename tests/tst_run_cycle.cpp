@@ -40,6 +40,8 @@ private slots:
     void moduleThatStaysLoadedNeverRunsOldCode();
     void closingReleasesAndRestartRestores();
     void busyPointerIsPutBackOnEveryPath();
+    void exceptionFromTheFunctionIsReported_data();
+    void exceptionFromTheFunctionIsReported();
 
 private:
     void OpenWindow();
@@ -333,6 +335,30 @@ void TestRunCycle::busyPointerIsPutBackOnEveryPath()
     Run();
     QCOMPARE(Status(), QString());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestRunCycle::exceptionFromTheFunctionIsReported_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("std::exception") << "std::vector<int> v; std::cout << \"before \"; v.at(3);"
+                                    << "Vornak|函数 “Demo1” 抛出异常：vector::_M_range_check: __n "
+                                       "(which is 3) >= this->size() (which is 0)";
+    QTest::newRow("anything else") << "std::cout << \"before \"; throw 42;"
+                                   << "Vornak|函数 “Demo1” 抛出异常：（不是 std::exception）";
+}
+
+void TestRunCycle::exceptionFromTheFunctionIsReported()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, box);
+    OpenWindow();
+    Type("void Demo1() { " + code + " }");
+    QCOMPARE(RunExpectingMessageBox(), box);
+    QCOMPARE(Output(), QString("before "));
+    // Vornak and the module go on working.
+    QCOMPARE(RunExpectingMessageBox(), box);
+    QCOMPARE(Output(), QString("before before "));
 }
 
 QTEST_MAIN(TestRunCycle)
