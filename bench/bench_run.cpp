@@ -6,7 +6,7 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QDirIterator>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -43,12 +43,10 @@ int main(int argc, char* argv[])
 
     QTemporaryDir folder;
     const QString workDir = folder.path() + "/cl/";
-    QDir().mkpath(workDir);
-    for (QDirIterator it(VORNAK_TOOLCHAIN_DIR, QDir::Files); it.hasNext();) {
-        it.next();
-        if (it.fileName() != "T.cpp" && it.fileName() != "T.dll")
-            QFile::copy(it.filePath(), workDir + it.fileName());
-    }
+    // cp -a keeps the times: the precompiled header stays newer than stdafx.h.
+    if (QProcess::execute("cp", {"-a", VORNAK_TOOLCHAIN_DIR, workDir}) != 0)
+        return 1;
+    QFile::remove(workDir + "T.cpp");
     QFile snippetFile(VORNAK_SNIPPET);
     if (!snippetFile.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "no snippet at %s\n", VORNAK_SNIPPET);

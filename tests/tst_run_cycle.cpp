@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QInputMethodEvent>
@@ -10,6 +9,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,18 +64,14 @@ private:
 
 namespace {
 
-bool CopyFolder(const QString& from, const QString& to)
+// A fresh copy of the built toolchain folder without the user's files. cp -a keeps the times,
+// so the precompiled header stays newer than stdafx.h and is not made again.
+bool CopyToolchain(const QString& from, const QString& to)
 {
-    if (!QDir().mkpath(to))
+    if (QProcess::execute("cp", {"-a", from, to}) != 0)
         return false;
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        if (it.fileName() == "T.cpp" || it.fileName() == "T.dll" || it.fileName() == "ret.txt")
-            continue;
-        if (!QFile::copy(it.filePath(), to + "/" + it.fileName()))
-            return false;
-    }
+    for (const char* file : {"T.cpp", "T.o", "T.dll", "ret.txt"})
+        QFile::remove(to + "/" + file);
     return true;
 }
 
@@ -94,7 +90,7 @@ void TestRunCycle::init()
     folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/vornak run XXXXXX");
     QVERIFY(folder->isValid());
     workDir = folder->path() + "/cl/";
-    QVERIFY(CopyFolder(VORNAK_TOOLCHAIN_DIR, workDir));
+    QVERIFY(CopyToolchain(VORNAK_TOOLCHAIN_DIR, workDir));
 }
 
 void TestRunCycle::cleanup()
