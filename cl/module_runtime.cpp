@@ -4,8 +4,10 @@
 // buffer when an entry returns. When the module is unloaded, its static destructor puts every
 // stream back as it was: they belong to the process, which goes on without the module.
 // It also holds the std::string members that "stdafx.h" declares extern.
-#include "T.h"
+// As in every "T.cpp": the precompiled header first.
 #include "stdafx.h"
+
+#include "T.h"
 
 #include <climits>
 #include <cstring>
