@@ -8,8 +8,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFontDatabase>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
