@@ -1,0 +1,70 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+// "cmake --install" of this build: the program with its toolchain folder beside it, ready for
+// a first Run, a desktop entry with an icon, and the user's T.cpp never overwritten.
+class TestInstall : public QObject {
+    Q_OBJECT
+
+private slots:
+    void installsProgramToolchainAndDesktopEntry();
+
+private:
+    bool Install(const QString& prefix, QByteArray* output);
+};
+
+bool TestInstall::Install(const QString& prefix, QByteArray* output)
+{
+    QProcess cmake;
+    cmake.setProcessChannelMode(QProcess::MergedChannels);
+    cmake.start(VORNAK_CMAKE, {"--install", VORNAK_BINARY_DIR, "--prefix", prefix});
+    const bool finished = cmake.waitForFinished(300000);
+    *output = cmake.readAll();
+    return finished && cmake.exitStatus() == QProcess::NormalExit && cmake.exitCode() == 0;
+}
+
+void TestInstall::installsProgramToolchainAndDesktopEntry()
+{
+    QTemporaryDir root;
+    const QString prefix = root.path() + "/my tools";
+    QByteArray output;
+    QVERIFY2(Install(prefix, &output), output.constData());
+
+    QVERIFY(QFileInfo(prefix + "/vornak").isExecutable());
+    for (const char* file : {"MyCL.bat", "MyLink.bat", "stdafx.h", "T.h", "T.cpp", "rt.o"})
+        QVERIFY2(QFileInfo::exists(prefix + "/cl/" + file), file);
+    // Made in place, so the first Run does not have to make it.
+    const QFileInfo header(prefix + "/cl/stdafx.h");
+    const QFileInfo precompiled(prefix + "/cl/stdafx.h.gch");
+    QVERIFY(precompiled.exists());
+    QVERIFY(precompiled.lastModified() >= header.lastModified());
+
+    QFile entry(prefix + "/share/applications/vornak.desktop");
+    QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(entry.readAll()).split('\n');
+    QCOMPARE(lines.value(0), QString("[Desktop Entry]"));
+    QVERIFY(lines.contains("Type=Application"));
+    QVERIFY(lines.contains("Name=Vornak"));
+    // Quoted: the folder's name has a blank in it.
+    QVERIFY(lines.contains(QString("Exec=\"%1/vornak\"").arg(prefix)));
+    const QString icon = lines.filter(QRegularExpression("^Icon=")).value(0).mid(5);
+    QVERIFY2(QFileInfo(icon).isAbsolute() && QFileInfo::exists(icon), qPrintable(icon));
+
+    // Installing again keeps the user's work.
+    QFile code(prefix + "/cl/T.cpp");
+    QVERIFY(code.open(QIODevice::WriteOnly));
+    code.write("#include \"stdafx.h\"\r\n#include \"T.h\"\r\nvoid Mine() {}\r\n");
+    code.close();
+    QVERIFY2(Install(prefix, &output), output.constData());
+    QVERIFY(code.open(QIODevice::ReadOnly));
+    QCOMPARE(code.readAll(),
+             QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\nvoid Mine() {}\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
