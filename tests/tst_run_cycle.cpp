@@ -1,4 +1,5 @@
 #include "main_window.h"
+#include "toolchain_copy.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,21 +63,6 @@ private:
     QLabel* lalStat = nullptr;
 };
 
-namespace {
-
-// A fresh copy of the built toolchain folder without the user's files. cp -a keeps the times,
-// so the precompiled header stays newer than stdafx.h and is not made again.
-bool CopyToolchain(const QString& from, const QString& to)
-{
-    if (QProcess::execute("cp", {"-a", from, to}) != 0)
-        return false;
-    for (const char* file : {"T.cpp", "T.o", "T.dll", "ret.txt"})
-        QFile::remove(to + "/" + file);
-    return true;
-}
-
-} // namespace
-
 void TestRunCycle::initTestCase()
 {
     qputenv("LC_ALL", "C.UTF-8");
@@ -90,7 +76,7 @@ void TestRunCycle::init()
     folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/vornak run XXXXXX");
     QVERIFY(folder->isValid());
     workDir = folder->path() + "/cl/";
-    QVERIFY(CopyToolchain(VORNAK_TOOLCHAIN_DIR, workDir));
+    QVERIFY(CopyBuiltToolchain(workDir));
 }
 
 void TestRunCycle::cleanup()

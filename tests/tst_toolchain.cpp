@@ -4,6 +4,7 @@
 #include "gbk_locale.h"
 #include "narrow_text.h"
 #include "source_file.h"
+#include "toolchain_copy.h"
 
 #include <QByteArrayList>
 #include <QDateTime>
@@ -167,11 +168,8 @@ void TestToolchain::initTestCase()
 
 QString TestToolchain::CopyToolchain(const QString& name)
 {
-    // cp -a keeps the times, so the precompiled header stays newer than stdafx.h.
     const QString folder = root_.filePath(name);
-    if (QProcess::execute(QStringLiteral("cp"),
-                          {QStringLiteral("-a"), QStringLiteral(VORNAK_TOOLCHAIN_DIR), folder}) !=
-        0)
+    if (!CopyBuiltToolchain(folder))
         return {};
     return folder + u'/';
 }
