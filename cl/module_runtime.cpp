@@ -1,17 +1,27 @@
 // Linked into every module (as rt.o): "Config" receives Vornak's output routine, and from then
-// on std::cout, std::cerr, std::clog, C's stdout and Print all lead to it. Each write is passed
-// on at once, so the pieces arrive in the order they were written and nothing is left in a
-// buffer when an entry returns. When the module is unloaded, its static destructor puts every
-// stream back as it was: they belong to the process, which goes on without the module.
+// on std::cout, std::cerr, std::clog, C's stdout and stderr and Print all lead to it. Each write
+// is passed on at once, so the pieces arrive in the order they were written and nothing is left
+// in a buffer when an entry returns. When the module is unloaded, its static destructor puts
+// every stream back as it was: they belong to the process, which goes on without the module.
+//
+// The module's own static initializers are not run by the loader (the link moves them out of
+// .init_array into "vornak_init"): "Config" runs them, so that Vornak can guard them like any
+// other code of the module, and "VornakFinalize" runs the static destructors before the module
+// is released, for the same reason. exit(), _Exit(), quick_exit() and a failed assert end the
+// call through the routine that Vornak hands to "VornakEnd", not the process.
+//
 // It also holds the std::string members that "stdafx.h" declares extern.
 // As in every "T.cpp": the precompiled header first.
 #include "stdafx.h"
 
 #include "T.h"
 
+#include <cassert>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <dlfcn.h>
 #include <ios>
 #include <streambuf>
 #include <sys/types.h>
@@ -23,6 +33,8 @@ using OutputRoutine = void (*)(const char* text);
 OutputRoutine printOut = nullptr;
 // The start of a multi-byte character whose last bytes have not been written yet.
 std::string heldBack;
+// What was written before "Config" handed over the output routine.
+std::string early;
 
 // Hands text[start, end) to the output routine; text[end] is a NUL or the string's end.
 void Send(const std::string& text, std::size_t start, std::size_t end)
@@ -35,8 +47,10 @@ void Send(const std::string& text, std::size_t start, std::size_t end)
 // at embedded NULs, and never inside a character.
 void Forward(const char* data, std::size_t size)
 {
-    if (!printOut)
+    if (!printOut) {
+        early.append(data, size);
         return;
+    }
     std::string text = std::move(heldBack);
     heldBack.clear();
     text.append(data, size);
@@ -102,12 +116,8 @@ public:
         Save(std::cerr, err_);
         Save(std::clog, log_);
         inFormat_.copyfmt(std::cin); // "std::cin.tie(nullptr)" is common in snippets
-        cookie_ = fopencookie(nullptr, "w", {nullptr, WriteCookie, nullptr, nullptr});
-        if (cookie_) {
-            std::setvbuf(cookie_, nullptr, _IONBF, 0);
-            savedStdout_ = stdout;
-            stdout = cookie_;
-        }
+        Redirect(stdout, stdoutFile_);
+        Redirect(stderr, stderrFile_);
         active_ = true;
     }
 
@@ -119,11 +129,8 @@ public:
         Restore(std::cerr, err_);
         Restore(std::clog, log_);
         std::cin.copyfmt(inFormat_);
-        if (cookie_) {
-            // The module may have replaced stdout itself; ours goes in any case.
-            stdout = savedStdout_;
-            std::fclose(cookie_);
-        }
+        PutBack(stdout, stdoutFile_);
+        PutBack(stderr, stderrFile_);
     }
 
 private:
@@ -133,6 +140,31 @@ private:
         std::ios::iostate state{};
         std::ios format{nullptr};
     };
+
+    // C's FILE that took the place of one of the process's, and the one it replaced.
+    struct SavedFile {
+        FILE* ours = nullptr;
+        FILE* theirs = nullptr;
+    };
+
+    static void Redirect(FILE*& stream, SavedFile& saved)
+    {
+        saved.ours = fopencookie(nullptr, "w", {nullptr, WriteCookie, nullptr, nullptr});
+        if (!saved.ours)
+            return;
+        std::setvbuf(saved.ours, nullptr, _IONBF, 0);
+        saved.theirs = stream;
+        stream = saved.ours;
+    }
+
+    static void PutBack(FILE*& stream, SavedFile& saved)
+    {
+        if (!saved.ours)
+            return;
+        // The module may have replaced the stream itself; ours goes in any case.
+        stream = saved.theirs;
+        std::fclose(saved.ours);
+    }
 
     void Save(std::ostream& stream, Saved& saved)
     {
@@ -155,8 +187,8 @@ private:
     Saved err_;
     Saved log_;
     std::ios inFormat_{nullptr};
-    FILE* cookie_ = nullptr;
-    FILE* savedStdout_ = nullptr;
+    SavedFile stdoutFile_;
+    SavedFile stderrFile_;
 };
 
 Redirection redirection;
@@ -182,12 +214,102 @@ void Print(std::string_view text)
     Forward(text.data(), text.size());
 }
 
+// The module's static initializers, in the order the compiler listed them; absent (null) when
+// it has none. The linker names the bounds of the section.
+extern "C" {
+[[gnu::weak, gnu::visibility("hidden")]] extern void (*const __start_vornak_init[])();
+[[gnu::weak, gnu::visibility("hidden")]] extern void (*const __stop_vornak_init[])();
+[[gnu::visibility("hidden")]] extern void* __dso_handle;
+int __cxa_finalize(void* dso);
+}
+
+namespace {
+
+bool initialized = false;
+
+// How the module's code asked to end; Vornak's end routine is told by these numbers.
+enum class EndKind : int { Exit = 0, UnderscoreExit = 1, QuickExit = 2, FailedAssert = 3 };
+
+using EndRoutine = void (*)(int kind, int status);
+EndRoutine endRoutine = nullptr;
+
+[[noreturn]] void End(EndKind kind, int status, const char* original)
+{
+    if (endRoutine)
+        endRoutine(static_cast<int>(kind), status);
+    // Outside Vornak, or if its routine came back: what the C library would have done.
+    if (void* real = dlsym(RTLD_NEXT, original))
+        reinterpret_cast<void (*)(int)>(real)(status);
+    std::_Exit(status);
+}
+
+} // namespace
+
 // Called by Vornak after every load with the address of its output routine and three zeros.
-// A call with no routine (an entry typed as "Config") changes nothing.
+// A call with no routine (an entry typed as "Config") changes nothing. What the module printed
+// before arrives now, then its static initializers run, printing straight into the pane.
 extern "C" void Config(std::intptr_t output, std::intptr_t, std::intptr_t, std::intptr_t)
 {
     if (output == 0)
         return;
     printOut = reinterpret_cast<OutputRoutine>(output);
     redirection.Start();
+    if (!early.empty()) {
+        const std::string text = std::move(early);
+        early.clear();
+        Forward(text.data(), text.size());
+    }
+    if (initialized)
+        return;
+    initialized = true;
+    if (__start_vornak_init)
+        for (auto init = __start_vornak_init; init != __stop_vornak_init; ++init)
+            (*init)();
 }
+
+// Vornak hands over the routine that ends a call of the module's code; it does not come back.
+extern "C" void VornakEnd(std::intptr_t routine, std::intptr_t, std::intptr_t, std::intptr_t)
+{
+    endRoutine = reinterpret_cast<EndRoutine>(routine);
+}
+
+// The module's static destructors and atexit functions, run before it is released; the
+// loader then finds nothing left to run.
+extern "C" void VornakFinalize(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t)
+{
+    __cxa_finalize(&__dso_handle);
+}
+
+// The module's calls of these bind here (hidden), not to the C library: they end the call of
+// the module's code, not Vornak. Their static destructors run when the module is released.
+extern "C" void exit(int status) noexcept
+{
+    End(EndKind::Exit, status, "exit");
+}
+asm(".hidden exit");
+
+extern "C" void _Exit(int status) noexcept
+{
+    End(EndKind::UnderscoreExit, status, "_Exit");
+}
+asm(".hidden _Exit");
+
+extern "C" void quick_exit(int status) noexcept
+{
+    End(EndKind::QuickExit, status, "quick_exit");
+}
+asm(".hidden quick_exit");
+
+// A failed assert: the message in the C library's words, then the end of the call. The file and
+// line are left out: Vornak names the line as the editor counts it.
+extern "C" void __assert_fail(const char* assertion, const char*, unsigned int,
+                              const char* function) noexcept
+{
+    char message[1024];
+    const int length = std::snprintf(message, sizeof message, "%s%sAssertion `%s' failed.\n",
+                                     function ? function : "", function ? ": " : "", assertion);
+    if (length > 0)
+        Forward(message, std::min<std::size_t>(std::size_t(length), sizeof message - 1));
+    End(EndKind::FailedAssert, 0, "abort");
+}
+asm(".hidden __assert_fail");

@@ -14,14 +14,15 @@ export TMPDIR
 # "T.cpp" is written in the locale's character set; string literals keep it, so that text a
 # module prints arrives in the code page that Vornak decodes. -fno-gnu-unique: inline and
 # template statics would otherwise pin the module in memory, and the next Run after a rebuild
-# would still call the old code.
+# would still call the old code. -g1: line tables only, by which Vornak names the line of the
+# code that crashed.
 set_code_flags() {
     charset=$(locale charmap 2>/dev/null)
     case $charset in
     '' | UTF-8 | ANSI_X3.4-1968) charset_flags= ;;
     *) charset_flags=" -finput-charset=$charset -fexec-charset=$charset" ;;
     esac
-    code_flags="-std=c++20 -fPIC -fno-gnu-unique -O0$charset_flags"
+    code_flags="-std=c++20 -fPIC -fno-gnu-unique -O0 -g1$charset_flags"
 }
 
 # One message per line, nothing but the message.

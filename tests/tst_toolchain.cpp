@@ -359,7 +359,8 @@ void TestToolchain::entryPrintsThroughEveryChannelInOrder()
 {
     // The first module this test process loads: sync_with_stdio(false) would swap the
     // streams' buffers for good if it reached libstdc++.
-    QVERIFY(Build(QStringLiteral("void Demo1()\n"
+    QVERIFY(Build(QStringLiteral("struct Early { Early() { Print(\"early \"); } } early;\n"
+                                 "void Demo1()\n"
                                  "{\n"
                                  "    std::ios::sync_with_stdio(false);\n"
                                  "    std::cout << \"cout \" << 42;\n"
@@ -368,6 +369,9 @@ void TestToolchain::entryPrintsThroughEveryChannelInOrder()
                                  "    std::puts(\" puts\");\n"
                                  "    std::cerr << \"cerr \";\n"
                                  "    std::clog << \"clog\" << std::endl;\n"
+                                 "    std::fprintf(stderr, \"stderr \");\n"
+                                 "    errno = ENOENT;\n"
+                                 "    std::perror(\"perror\");\n"
                                  "    std::string last = \"last\";\n"
                                  "    if (last.starts_with(\"la\"))\n" // C++20, in rt.o
                                  "        std::cout << last;\n"
@@ -375,7 +379,8 @@ void TestToolchain::entryPrintsThroughEveryChannelInOrder()
     bool found = false;
     const QByteArray output = RunEntry(work_, "Demo1", &found);
     QVERIFY(found);
-    QCOMPARE(output, QByteArray("cout 42 printf 7 Print 2.5 true puts\ncerr clog\nlast"));
+    QCOMPARE(output, QByteArray("early cout 42 printf 7 Print 2.5 true puts\ncerr clog\n"
+                                "stderr perror: No such file or directory\nlast"));
 }
 
 void TestToolchain::outputIsCutAtNulsButNeverInsideACharacter()
