@@ -20,6 +20,7 @@ void StandardStreams::Save()
     err_ = std::cerr.rdbuf();
     log_ = std::clog.rdbuf();
     stdout_ = stdout;
+    stderr_ = stderr;
     saved_ = true;
 }
 
@@ -33,5 +34,7 @@ void StandardStreams::RestoreChanged()
     // The module's own FILE is left open: closing it could run code of a module that is gone.
     if (stdout != stdout_)
         stdout = stdout_;
+    if (stderr != stderr_)
+        stderr = stderr_;
     saved_ = false;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <streambuf>
 
-// std::cout, std::cerr, std::clog and C's stdout as they were before a module was loaded.
+// std::cout, std::cerr, std::clog and C's stdout and stderr as they were before a module was loaded.
 // A module's runtime may point them at its own buffers in "Config" and put them back in a
 // static destructor; a module that stays in memory after its release never runs that
 // destructor, and the streams would go on writing into it.
@@ -20,4 +20,5 @@ private:
     std::streambuf* err_ = nullptr;
     std::streambuf* log_ = nullptr;
     std::FILE* stdout_ = nullptr;
+    std::FILE* stderr_ = nullptr;
 };
