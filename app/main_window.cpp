@@ -189,14 +189,29 @@ bool FormMain::LoadDLL()
     return ::LoadDLL(WorkDir, hDll);
 }
 
-void FormMain::CallDLL(const QString& func)
+CallOutcome FormMain::CallDLL(const QString& func)
 {
-    ::CallDLL(hDll, func, this);
+    return ::CallDLL(hDll, func, this);
 }
 
 void FormMain::FreeDLL()
 {
     ::FreeDLL(hDll);
+}
+
+// LoadDLL, with the Run cycle's report when it fails: static initializers of the module that
+// crashed or ended by exit() are named with their line, as a compile error is.
+bool FormMain::LoadModule()
+{
+    std::optional<ModuleStop> stop;
+    if (::LoadDLL(WorkDir, hDll, stop)) {
+        ModuleSpent = false;
+        return true;
+    }
+    lalStat->setText(QStringLiteral("加载模块失败！") + (stop ? stop->Description() : QString()));
+    if (stop && stop->sourceLine)
+        SelectSourceLine(txtCode, *stop->sourceLine);
+    return false;
 }
 
 void FormMain::cmdRun_Click()
@@ -210,12 +225,21 @@ void FormMain::cmdRun_Click()
         }
         if (!MakeObj() || !MakeDll())
             return; // the step has written the status line
-        if (!LoadDLL()) {
-            lalStat->setText(QStringLiteral("加载模块失败！"));
+        if (!LoadModule())
             return;
-        }
         lalStat->setText(QString());
         CodeChanged = false;
+    } else if (ModuleSpent) {
+        BusyPointer busy;
+        if (!LoadModule())
+            return;
+        lalStat->setText(QString());
     }
-    CallDLL(txtFunc->text());
+    const CallOutcome outcome = CallDLL(txtFunc->text());
+    if (outcome.moduleSpent) {
+        FreeDLL();
+        ModuleSpent = true;
+    }
+    if (outcome.sourceLine)
+        SelectSourceLine(txtCode, *outcome.sourceLine);
 }

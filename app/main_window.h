@@ -3,8 +3,9 @@
 // FormMain is Vornak's one window and owns all of its state. A Run click goes
 //   window (cmdRun_Click) -> source file (MakeCode writes "T.cpp")
 //   -> compile step (MakeObj runs "MyCL.bat"; errors move the caret and fill the status line)
-//   -> link step (MakeDll runs "MyLink.bat") -> module host (LoadDLL, CallDLL)
+//   -> link step (MakeDll runs "MyLink.bat") -> module host (LoadDLL, CallDLL, guarded)
 //   -> output pane (the module prints through PrintOut into txtOut).
+// A crash or exit() in the module's code is caught by the host; the window shows its line.
 // The build is skipped while the code is unchanged since the last successful one.
 
 #include "module_host.h"
@@ -35,6 +36,9 @@ public:
     QString WorkDir;
     ModuleHandle hDll = nullptr;
     bool CodeChanged = false;
+    // The last call crashed or ended by exit(): its module was released, and the next Run
+    // loads it afresh, without a build.
+    bool ModuleSpent = false;
     std::unique_ptr<CommandShell> ShellObj;
 
     // The steps of a Run, each working on this window's folder and controls.
@@ -42,7 +46,7 @@ public:
     bool MakeObj();
     bool MakeDll();
     bool LoadDLL();
-    void CallDLL(const QString& func);
+    CallOutcome CallDLL(const QString& func);
     void FreeDLL();
     bool ShellExe(const QString& file, QStringList& info);
 
@@ -54,6 +58,7 @@ private:
     void CreateControls();
     void Restore();
     void cmdRun_Click();
+    bool LoadModule();
 
     // The control array Frame1: index 2 holds the editor, index 1 the output pane.
     std::array<QGroupBox*, 3> Frame1{};

@@ -27,6 +27,22 @@ void EnsureLaidOut(QPlainTextEdit* editor)
 
 } // namespace
 
+bool SelectSourceLine(QPlainTextEdit* txtCode, qint32 line)
+{
+    txtCode->setFocus();
+    QTextCursor cursor(txtCode->document());
+    cursor.movePosition(QTextCursor::Start);
+    const std::optional<qint32> downs = DownCount(line);
+    if (downs && *downs >= 0) {
+        EnsureLaidOut(txtCode);
+        cursor.movePosition(QTextCursor::Down, QTextCursor::MoveAnchor, *downs);
+        cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+    }
+    // A line of the include lines (L <= 2) leaves the caret at the start, nothing selected.
+    txtCode->setTextCursor(cursor);
+    return downs.has_value();
+}
+
 bool MakeObj(const ScriptRunner& shellExe, QPlainTextEdit* txtCode, QLabel* lalStat)
 {
     QStringList info;
@@ -37,18 +53,8 @@ bool MakeObj(const ScriptRunner& shellExe, QPlainTextEdit* txtCode, QLabel* lalS
         const std::optional<ErrorEntry> entry = ReadErrorEntry(info[i]);
         if (!entry)
             continue;
-        txtCode->setFocus();
-        QTextCursor cursor(txtCode->document());
-        cursor.movePosition(QTextCursor::Start);
-        const std::optional<qint32> downs = DownCount(entry->line);
-        if (downs && *downs >= 0) {
-            EnsureLaidOut(txtCode);
-            cursor.movePosition(QTextCursor::Down, QTextCursor::MoveAnchor, *downs);
-            cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
-        }
-        // A report on an include line (L <= 2) leaves the caret at the start, nothing selected.
-        txtCode->setTextCursor(cursor);
-        if (!downs || !entry->message)
+        const bool lineFound = SelectSourceLine(txtCode, entry->line);
+        if (!lineFound || !entry->message)
             continue;
         lalStat->setText(QStringLiteral("语法错误：") + *entry->message);
         return false;

@@ -10,6 +10,12 @@ class QPlainTextEdit;
 // Runs a script of the toolchain folder as ShellExe does.
 using ScriptRunner = std::function<bool(const QString& file, QStringList& info)>;
 
+// Focuses the editor and selects the editor line that holds line `line` of "T.cpp": the
+// displayed line reached by L - 3 Downs from the start of the text, up to its end. A line of
+// the include lines (L <= 2) puts the caret at the start with nothing selected. False, with the
+// caret at the start, when L - 3 does not fit in 32 bits.
+bool SelectSourceLine(QPlainTextEdit* txtCode, qint32 line);
+
 // Compile step: runs "MyCL.bat". On failure, finds the first error report among the messages
 // from entry 1 on (error_report.h), focuses the editor, selects the displayed line reached by
 // L - 3 Downs from the start of the text up to its end, shows "语法错误：" + the message and

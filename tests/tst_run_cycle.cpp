@@ -42,6 +42,8 @@ private slots:
     void busyPointerIsPutBackOnEveryPath();
     void exceptionFromTheFunctionIsReported_data();
     void exceptionFromTheFunctionIsReported();
+    void crashOrExitEndsOnlyTheCall_data();
+    void crashOrExitEndsOnlyTheCall();
 
 private:
     void OpenWindow();
@@ -340,6 +342,85 @@ void TestRunCycle::exceptionFromTheFunctionIsReported()
     // Vornak and the module go on working.
     QCOMPARE(RunExpectingMessageBox(), box);
     QCOMPARE(Output(), QString("before before "));
+}
+
+void TestRunCycle::crashOrExitEndsOnlyTheCall_data()
+{
+    // Each entry prints a counter that starts over when the module is loaded afresh, then stops
+    // at the line marked "<-" (the line the report names: for abort(), assert() and a throw out
+    // of a noexcept function, the user's line that led there).
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("what"); // how the box or status line puts it; empty: no report
+    QTest::addColumn<bool>("duringLoad");
+
+    const QString counter = "static int runs = 0;\n"
+                            "void Count() { std::cout << \"run \" << ++runs << ' '; }\n";
+    QTest::newRow("null write") << counter + "void Demo1()\n{\n    Count();\n"
+                                             "    int* p = nullptr;\n    *p = 1; // <-\n}"
+                                << "崩溃：访问了无效的内存地址" << false;
+    QTest::newRow("divide by zero")
+        << counter + "void Demo1()\n{\n    Count();\n    volatile int zero = 0;\n"
+                     "    int ten = 10;\n    std::cout << ten / zero; // <-\n}"
+        << "崩溃：整数除以零" << false;
+    QTest::newRow("endless recursion")
+        << counter + "int Down(int n) { return Down(n + 1) + 1; } // <-\n"
+                     "void Demo1()\n{\n    Count();\n    std::cout << Down(0);\n}"
+        << "崩溃：栈溢出" << false;
+    QTest::newRow("abort") << counter + "void Demo1()\n{\n    Count();\n    std::abort(); // <-\n}"
+                           << "崩溃：调用了 abort()" << false;
+    QTest::newRow("assert") << "#include <cassert>\n" + counter +
+                                   "void Demo1()\n{\n    Count();\n    assert(runs == 0); // <-\n}"
+                            << "崩溃：断言失败" << false;
+    QTest::newRow("throw out of noexcept")
+        << counter + "void Thrower() noexcept\n{\n    throw 42; // <-\n}\n"
+                     "void Demo1()\n{\n    Count();\n    Thrower();\n}"
+        << "崩溃：调用了 abort()" << false;
+    QTest::newRow("exit(3)") << counter + "void Demo1()\n{\n    Count();\n    exit(3); // <-\n}"
+                             << "调用了 exit(3)" << false;
+    QTest::newRow("exit(0)") << counter + "void Demo1()\n{\n    Count();\n    std::exit(0);\n}"
+                             << QString() << false;
+    // Its module cannot be released: it stays in memory, and the next Run takes a fresh copy.
+    QTest::newRow("exit(0), then a static destructor crashes")
+        << "struct Bye\n{\n    ~Bye() { *static_cast<volatile int*>(nullptr) = 3; }\n} bye;\n" +
+               counter + "void Demo1()\n{\n    Count();\n    exit(0);\n}"
+        << QString() << false;
+    QTest::newRow("static initializer")
+        << "struct Boom\n{\n    Boom()\n    {\n        std::cout << \"init \";\n"
+           "        *static_cast<volatile int*>(nullptr) = 2; // <-\n    }\n} boom;\n"
+           "void Demo1() {}"
+        << "访问了无效的内存地址" << true;
+}
+
+void TestRunCycle::crashOrExitEndsOnlyTheCall()
+{
+    QFETCH(QString, code);
+    QFETCH(QString, what);
+    QFETCH(bool, duringLoad);
+    OpenWindow();
+    txtCode->setPlainText(code);
+    const int line = code.left(code.indexOf("// <-")).count('\n') + 1;
+    const QString where = QString("（第 %1 行）").arg(line);
+
+    for (int run = 1; run <= 2; ++run) {
+        const QString box = RunExpectingMessageBox();
+        if (duringLoad) {
+            QCOMPARE(box, QString());
+            QCOMPARE(Status(), "加载模块失败！" + what + where);
+            QCOMPARE(window->hDll, nullptr);
+            QCOMPARE(Output().count("init "), run);
+        } else {
+            // The counter starts over: the module was released and loaded afresh.
+            QCOMPARE(Output().count("run 1 "), run);
+            QVERIFY2(!Output().contains("run 2"), qPrintable(Output()));
+            QCOMPARE(Status(), QString());
+            QCOMPARE(box, what.isEmpty() ? QString() : "Vornak|函数 “Demo1” " + what + where);
+        }
+        if (!what.isEmpty()) {
+            const QTextCursor cursor = txtCode->textCursor();
+            QCOMPARE(cursor.blockNumber() + 1, line);
+            QCOMPARE(cursor.selectedText(), cursor.block().text());
+        }
+    }
 }
 
 QTEST_MAIN(TestRunCycle)
