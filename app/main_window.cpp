@@ -13,16 +13,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextBlock>
+#include <algorithm>
 
 namespace {
-
-QString DefaultWorkDir()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/cl/");
-}
 
 // The busy pointer while the window waits for a build; put back on every way out.
 class BusyPointer {
@@ -43,6 +41,11 @@ void SetUpTextPane(QPlainTextEdit* pane)
 }
 
 } // namespace
+
+QString FormMain::DefaultWorkDir()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/cl/");
+}
 
 FormMain::FormMain(QWidget* parent) : FormMain(DefaultWorkDir(), parent) {}
 
@@ -161,9 +164,33 @@ void FormMain::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+bool FormMain::Show(const StepResult& result, const QString& prefix)
+{
+    if (result)
+        return true;
+    if (result.sourceLine)
+        SelectSourceLine(*result.sourceLine);
+    lalStat->setText(prefix + result.message);
+    return false;
+}
+
+void FormMain::SelectSourceLine(qint32 line)
+{
+    txtCode->setFocus();
+    QTextCursor cursor(txtCode->document());
+    const qint64 editorLine = qint64(line) - 2;
+    if (editorLine >= 1) {
+        const QTextBlock block = txtCode->document()->findBlockByNumber(
+            int(std::min<qint64>(editorLine, txtCode->document()->blockCount())) - 1);
+        cursor.setPosition(block.position());
+        cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+    }
+    txtCode->setTextCursor(cursor);
+}
+
 bool FormMain::MakeCode()
 {
-    return ::MakeCode(WorkDir, EditorText(txtCode));
+    return Show(::MakeCode(WorkDir, EditorText(txtCode)), QStringLiteral("生成代码失败！"));
 }
 
 bool FormMain::ShellExe(const QString& file, QStringList& info)
@@ -173,25 +200,35 @@ bool FormMain::ShellExe(const QString& file, QStringList& info)
 
 bool FormMain::MakeObj()
 {
-    return ::MakeObj(
-        [this](const QString& file, QStringList& info) { return ShellExe(file, info); }, txtCode,
-        lalStat);
+    return Show(
+        ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); }));
 }
 
 bool FormMain::MakeDll()
 {
-    return ::MakeDll(
-        [this](const QString& file, QStringList& info) { return ShellExe(file, info); }, lalStat);
+    return Show(
+        ::MakeDll([this](const QString& file, QStringList& info) { return ShellExe(file, info); }));
 }
 
 bool FormMain::LoadDLL()
 {
-    return ::LoadDLL(WorkDir, hDll);
+    if (!Show(::LoadDLL(WorkDir, hDll), QStringLiteral("加载模块失败！")))
+        return false;
+    ModuleSpent = false;
+    return true;
 }
 
 CallOutcome FormMain::CallDLL(const QString& func)
 {
-    return ::CallDLL(hDll, func, this);
+    const CallOutcome outcome = ::CallDLL(hDll, func);
+    if (outcome.report) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"), *outcome.report,
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
+    if (outcome.sourceLine)
+        SelectSourceLine(*outcome.sourceLine);
+    return outcome;
 }
 
 void FormMain::FreeDLL()
@@ -199,47 +236,24 @@ void FormMain::FreeDLL()
     ::FreeDLL(hDll);
 }
 
-// LoadDLL, with the Run cycle's report when it fails: static initializers of the module that
-// crashed or ended by exit() are named with their line, as a compile error is.
-bool FormMain::LoadModule()
-{
-    std::optional<ModuleStop> stop;
-    if (::LoadDLL(WorkDir, hDll, stop)) {
-        ModuleSpent = false;
-        return true;
-    }
-    lalStat->setText(QStringLiteral("加载模块失败！") + (stop ? stop->Description() : QString()));
-    if (stop && stop->sourceLine)
-        SelectSourceLine(txtCode, *stop->sourceLine);
-    return false;
-}
-
 void FormMain::cmdRun_Click()
 {
     if (CodeChanged) {
         BusyPointer busy;
         FreeDLL(); // so the link script can replace "T.dll"
-        if (!MakeCode()) {
-            lalStat->setText(QStringLiteral("生成代码失败！"));
-            return;
-        }
-        if (!MakeObj() || !MakeDll())
-            return; // the step has written the status line
-        if (!LoadModule())
+        // Each step shows its own failure.
+        if (!MakeCode() || !MakeObj() || !MakeDll() || !LoadDLL())
             return;
         lalStat->setText(QString());
         CodeChanged = false;
     } else if (ModuleSpent) {
         BusyPointer busy;
-        if (!LoadModule())
+        if (!LoadDLL())
             return;
         lalStat->setText(QString());
     }
-    const CallOutcome outcome = CallDLL(txtFunc->text());
-    if (outcome.moduleSpent) {
+    if (CallDLL(txtFunc->text()).moduleSpent) {
         FreeDLL();
         ModuleSpent = true;
     }
-    if (outcome.sourceLine)
-        SelectSourceLine(txtCode, *outcome.sourceLine);
 }

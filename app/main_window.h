@@ -28,6 +28,7 @@ class FormMain : public QWidget {
 
 public:
     // The work folder is the executable's folder + "/cl/".
+    static QString DefaultWorkDir();
     explicit FormMain(QWidget* parent = nullptr);
     // For tests: a window working in the given folder (ending in "/").
     explicit FormMain(const QString& workDir, QWidget* parent = nullptr);
@@ -41,12 +42,18 @@ public:
     bool ModuleSpent = false;
     std::unique_ptr<CommandShell> ShellObj;
 
-    // The steps of a Run, each working on this window's folder and controls.
+    // The steps of a Run, each working on this window's folder; a failed step's report is
+    // shown (status line, and the line it names selected in the editor).
     bool MakeCode();
     bool MakeObj();
     bool MakeDll();
     bool LoadDLL();
+    // Shows what the call reports in a message box, then selects the line it names.
     CallOutcome CallDLL(const QString& func);
+    // Selects the whole editor line that holds line `line` of "T.cpp" (L - 2, counted in lines
+    // of text), caret at its end, and focuses the editor. A line of the include lines puts the
+    // caret at the start, nothing selected; one past the end, on the last line.
+    void SelectSourceLine(qint32 line);
     void FreeDLL();
     bool ShellExe(const QString& file, QStringList& info);
 
@@ -58,7 +65,7 @@ private:
     void CreateControls();
     void Restore();
     void cmdRun_Click();
-    bool LoadModule();
+    bool Show(const StepResult& result, const QString& prefix = QString());
 
     // The control array Frame1: index 2 holds the editor, index 1 the output pane.
     std::array<QGroupBox*, 3> Frame1{};

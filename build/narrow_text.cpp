@@ -97,11 +97,53 @@ bool AppendEncoded(QByteArray& out, iconv_t cd, char32_t cp)
     return true;
 }
 
+QByteArray& FixedCodeset()
+{
+    static QByteArray codeset;
+    return codeset;
+}
+
+QByteArray LocaleCodeset()
+{
+    const QByteArray codeset(nl_langinfo(CODESET));
+    return codeset == "ANSI_X3.4-1968" || codeset.isEmpty() ? QByteArray("UTF-8") : codeset;
+}
+
 } // namespace
+
+void FixNarrowCodeset()
+{
+    FixedCodeset() = LocaleCodeset();
+}
 
 QByteArray NarrowCodeset()
 {
-    return QByteArray(nl_langinfo(CODESET));
+    const QByteArray& fixed = FixedCodeset();
+    return fixed.isEmpty() ? LocaleCodeset() : fixed;
+}
+
+qsizetype FirstUnencodable(QStringView text)
+{
+    const QByteArray codeset = NarrowCodeset();
+    const bool utf8 = IsUtf8(codeset);
+    iconv_t cd = utf8 ? Iconv::invalid() : Encoder().Get(codeset, "UTF-32LE");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (ch.unicode() < 0x80)
+            continue;
+        char32_t cp = ch.unicode();
+        if (ch.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            cp = QChar::surrogateToUcs4(ch, text[i + 1]);
+        } else if (ch.isSurrogate()) {
+            return i;
+        }
+        QByteArray scratch;
+        if (!utf8 && (cd == Iconv::invalid() || !AppendEncoded(scratch, cd, cp)))
+            return i;
+        if (cp > 0xFFFF)
+            ++i;
+    }
+    return -1;
 }
 
 QByteArray ToNarrow(QStringView text)

@@ -1,12 +1,13 @@
 #include "source_file.h"
 
+#include "error_words.h"
+#include "file_replacement.h"
 #include "narrow_text.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QTextDocument>
 
 namespace {
@@ -35,28 +36,32 @@ QString EditorText(const QPlainTextEdit* editor)
     return text;
 }
 
-bool MakeCode(const QString& workDir, const QString& editorText)
+StepResult MakeCode(const QString& workDir, const QString& editorText)
 {
     QString body = editorText;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     body.replace(u'\r', u'\n');
+
+    const qsizetype bad = FirstUnencodable(body);
+    if (bad >= 0) {
+        const qsizetype length = body[bad].isHighSurrogate() && bad + 1 < body.size() ? 2 : 1;
+        return StepResult::Failed(QStringLiteral("第 %1 行的字符“%2”无法用当前代码页（%3）保存")
+                                      .arg(body.left(bad).count(u'\n') + 1)
+                                      .arg(body.mid(bad, length))
+                                      .arg(QString::fromLatin1(NarrowCodeset())));
+    }
     body.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
 
     QByteArray bytes(kHeader);
     bytes += ToNarrow(body);
     bytes += "\r\n";
 
-    // Written to a new file that then replaces the old one, so a full disk or a failing
-    // write never leaves a cut-off "T.cpp" behind.
-    QSaveFile file(workDir + kSourceName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    const QString path = workDir + kSourceName;
+    if (QFileInfo(path).isDir())
+        return StepResult::Failed(QStringLiteral("“T.cpp” 是一个文件夹"));
+    if (const std::optional<int> error = ReplaceFile(QFile::encodeName(path), bytes))
+        return StepResult::Failed(ErrorWords(*error));
+    return {};
 }
 
 std::optional<QString> RestoreCode(const QString& workDir)

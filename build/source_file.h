@@ -1,5 +1,7 @@
 #pragma once
 
+#include "step_result.h"
+
 #include <QString>
 #include <optional>
 
@@ -11,9 +13,12 @@ class QPlainTextEdit;
 // The editor's whole text, with every line break as "\n" and nothing else changed.
 QString EditorText(const QPlainTextEdit* editor);
 
-// Writes the two include lines, the text (line breaks as CR LF) and a final CR LF.
-// False on any failure; an existing file is then left as it was.
-bool MakeCode(const QString& workDir, const QString& editorText);
+// Writes the two include lines, the text (line breaks as CR LF) and a final CR LF, replacing
+// "T.cpp" in one step: a new file beside it, written and synced, then renamed over it. On any
+// failure "T.cpp" is left as it was and the message says why, in words: the disk is full, the
+// folder is read-only, "T.cpp" is a folder, or a character of the text has no place in the
+// narrow code page (named, with its line).
+StepResult MakeCode(const QString& workDir, const QString& editorText);
 
 // Everything after the file's second CR LF, with "\n" line breaks; nothing when the file is
 // missing, unreadable or has fewer than two CR LF. When the folder exists but the file does

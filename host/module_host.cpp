@@ -9,7 +9,8 @@
 #include "standard_streams.h"
 
 #include <QHash>
-#include <QMessageBox>
+#include <QList>
+#include <algorithm>
 #include <cstdint>
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -33,17 +34,27 @@ StandardStreams& SavedStreams()
     return streams;
 }
 
-// The file each held module was loaded from, for its line tables.
-QHash<ModuleHandle, QByteArray>& ModuleFiles()
+// What the host keeps of each module it holds: the file it was loaded from, for its line
+// tables, and the threads there were before its code first ran.
+struct HeldModule {
+    QByteArray file;
+    QList<qint64> threadsBefore;
+};
+
+QHash<ModuleHandle, HeldModule>& HeldModules()
 {
-    static QHash<ModuleHandle, QByteArray> files;
-    return files;
+    static QHash<ModuleHandle, HeldModule> modules;
+    return modules;
 }
 
-void Report(const QString& text, QWidget* owner)
+// Whether a thread started since the module was loaded still runs.
+bool NewThreadsRun(const HeldModule& module)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"), text, QMessageBox::Ok, owner);
-    box.exec();
+    const QList<qint64> now = ProcessThreads();
+    return std::any_of(now.begin(), now.end(), [&](qint64 thread) {
+        return !std::binary_search(module.threadsBefore.begin(), module.threadsBefore.end(),
+                                   thread);
+    });
 }
 
 QString Describe(CrashReport::Kind kind, int status)
@@ -81,7 +92,7 @@ ModuleStop StopOf(const CrashReport& report, ModuleHandle hDll)
                   report.kind == CrashReport::Kind::QuickExit;
     stop.exitStatus = report.exitStatus;
     stop.what = Describe(report.kind, report.exitStatus);
-    stop.sourceLine = CrashSourceLine(report, hDll, ModuleFiles().value(hDll));
+    stop.sourceLine = CrashSourceLine(report, hDll, HeldModules().value(hDll).file);
     return stop;
 }
 
@@ -133,51 +144,47 @@ QString ModuleStop::Description() const
     return what;
 }
 
-bool LoadDLL(const QString& workDir, ModuleHandle& hDll, std::optional<ModuleStop>& stop)
+StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
 {
-    stop.reset();
     SavedStreams().Save();
     const QByteArray file = ToNarrow(workDir + QStringLiteral("T.dll"));
-    hDll = OpenModule(file);
+    QByteArray error;
+    const QList<qint64> threadsBefore = ProcessThreads();
+    hDll = OpenModule(file, &error);
     if (!hDll)
-        return false;
-    ModuleFiles().insert(hDll, file);
+        return StepResult::Failed(FromNarrow(error));
+    HeldModules().insert(hDll, {file, threadsBefore});
     const Entry config = FindEntry(hDll, QByteArrayLiteral("Config"));
     if (!config)
-        return false;
+        return StepResult::Failed(QStringLiteral("模块没有“Config”入口"));
     if (const Entry handOver = FindEntry(hDll, QByteArrayLiteral("VornakEnd")))
         handOver(reinterpret_cast<std::intptr_t>(&EndModuleCode), 0, 0, 0);
 
-    OutputBatch batch; // outside the guard: a jump would skip its destructor
     std::exception_ptr thrown;
     CrashReport report;
-    if (CallGuarded(config, reinterpret_cast<std::intptr_t>(&PrintOut), thrown, report) && !thrown)
-        return true;
-    if (thrown)
-        stop = ModuleStop{QStringLiteral("抛出异常：") + ExceptionText(thrown)};
-    else
-        stop = StopOf(report, hDll);
+    bool returned = false;
+    {
+        OutputBatch batch; // outside the guard: a jump would skip its destructor
+        returned = CallGuarded(config, reinterpret_cast<std::intptr_t>(&PrintOut), thrown, report);
+    }
+    if (returned && !thrown)
+        return {};
+    const ModuleStop stop = thrown
+                                ? ModuleStop{QStringLiteral("抛出异常：") + ExceptionText(thrown)}
+                                : StopOf(report, hDll);
     FreeDLL(hDll);
-    return false;
+    return StepResult::Failed(stop.Description(), stop.sourceLine);
 }
 
-bool LoadDLL(const QString& workDir, ModuleHandle& hDll)
-{
-    std::optional<ModuleStop> stop;
-    return LoadDLL(workDir, hDll, stop);
-}
-
-CallOutcome CallDLL(ModuleHandle hDll, const QString& func, QWidget* owner)
+CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
 {
     const QByteArray name = ToNarrow(func);
     // The name as the code page carried it: characters it lacks show as they were lost.
     const QString shown = FromNarrow(name);
     const QString prefix = QStringLiteral("函数 “") + shown + QStringLiteral("” ");
     const Entry entry = FindEntry(hDll, name);
-    if (!entry) {
-        Report(prefix + QStringLiteral("未定义"), owner);
-        return {};
-    }
+    if (!entry)
+        return {prefix + QStringLiteral("未定义")};
 
     std::exception_ptr thrown;
     CrashReport report;
@@ -188,28 +195,29 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func, QWidget* owner)
     }
     if (returned) {
         if (thrown)
-            Report(prefix + QStringLiteral("抛出异常：") + ExceptionText(thrown), owner);
+            return {prefix + QStringLiteral("抛出异常：") + ExceptionText(thrown)};
         return {};
     }
     const ModuleStop stop = StopOf(report, hDll);
-    CallOutcome outcome{true, stop.sourceLine};
     if (stop.exited && stop.exitStatus == 0)
-        return {true, std::nullopt}; // exit(0) ends the call like a return
+        return {std::nullopt, true}; // exit(0) ends the call like a return
     // "函数 “f” 崩溃：what（第 N 行）", or "函数 “f” 调用了 exit(3)（第 N 行）".
-    Report(prefix + (stop.exited ? QString() : QStringLiteral("崩溃：")) + stop.Description(),
-           owner);
-    return outcome;
+    return {prefix + (stop.exited ? QString() : QStringLiteral("崩溃：")) + stop.Description(),
+            true, stop.sourceLine};
 }
 
 void FreeDLL(ModuleHandle& hDll)
 {
     if (hDll) {
-        OutputBatch batch; // static destructors may still print
-        // Destructors that crashed leave the module in an unknown state; the loader would run
-        // what is left of them again. It stays in memory, and the next load takes a fresh copy.
-        if (Finalize(hDll))
-            dlclose(hDll);
-        ModuleFiles().remove(hDll);
+        const HeldModule held = HeldModules().take(hDll);
+        // A thread the module started may still run its code; destructors that crashed leave it
+        // in an unknown state, and the loader would run what is left of them again. Either way
+        // it stays in memory, and the next load takes a fresh copy.
+        if (!NewThreadsRun(held)) {
+            OutputBatch batch; // static destructors may still print
+            if (Finalize(hDll))
+                dlclose(hDll);
+        }
         hDll = nullptr;
     }
     SavedStreams().RestoreChanged();

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "step_result.h"
+
 #include <QString>
 #include <optional>
-
-class QWidget;
 
 // The platform's handle of a loaded module; null when none is held.
 using ModuleHandle = void*;
@@ -21,16 +21,19 @@ struct ModuleStop {
 };
 
 // Loads workDir + "T.dll" and calls its "Config" with the address of PrintOut.
-// False when the load fails (hDll null) or "Config" is missing (the module stays loaded).
-// "Config" runs the module's static initializers: when they crash, throw or exit, the module
-// is released again, hDll is null and stop says what happened.
+// Fails when the load fails (hDll null; the message holds the loader's reason) or "Config" is
+// missing (the module stays loaded). "Config" runs the module's static initializers: when they
+// crash, throw or exit, the module is released again, hDll is null, and the message says what
+// happened, with the line.
 // A rebuilt "T.dll" is always what gets loaded, even while a released module from the same
 // path is still in memory.
-bool LoadDLL(const QString& workDir, ModuleHandle& hDll, std::optional<ModuleStop>& stop);
-bool LoadDLL(const QString& workDir, ModuleHandle& hDll);
+StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll);
 
-// What a call left behind for its caller.
+// What a call left behind for its caller to show.
 struct CallOutcome {
+    // For a message box: the name is not defined, or the code threw, crashed or exited with a
+    // status other than 0.
+    std::optional<QString> report;
     // The module's code crashed or ended by exit(): the module must be released, and its
     // static state starts over when it is loaded again.
     bool moduleSpent = false;
@@ -38,12 +41,13 @@ struct CallOutcome {
     std::optional<int> sourceLine;
 };
 
-// Calls the entry named func of the held module with four zeros, or reports it as not
-// defined in a message box over owner. Only the module's own exports count. An exception, a
-// crash or an exit() with a status other than 0 is reported in a message box too.
-CallOutcome CallDLL(ModuleHandle hDll, const QString& func, QWidget* owner);
+// Calls the entry named func of the held module with four zeros. Only the module's own exports
+// count. What it prints goes to the output pane.
+CallOutcome CallDLL(ModuleHandle hDll, const QString& func);
 
 // Releases the held module, if any; hDll becomes null, so a second call does nothing. Its
 // static destructors run first, guarded: if they crash, the module stays in memory, forgotten.
-// Standard streams that the module redirected and did not put back are restored.
+// So it does while a thread that started since it was loaded still runs: that thread may be
+// running the module's code. Standard streams that the module redirected and did not put back
+// are restored.
 void FreeDLL(ModuleHandle& hDll);

@@ -1,5 +1,7 @@
 #include "module_loader.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <link.h>
@@ -55,18 +57,36 @@ link_map* LinkMapOf(void* handle)
 
 } // namespace
 
-void* OpenModule(const QByteArray& path)
+void* OpenModule(const QByteArray& path, QByteArray* error)
 {
+    auto opened = [error](void* handle) {
+        if (!handle && error)
+            *error = dlerror();
+        return handle;
+    };
     if (!IsModuleResident(path))
-        return dlopen(path.constData(), RTLD_NOW);
+        return opened(dlopen(path.constData(), RTLD_NOW));
     const QByteArray copy = CopyUnderFreshName(path);
-    if (copy.isEmpty())
+    if (copy.isEmpty()) {
+        if (error)
+            *error = "cannot copy " + path;
         return nullptr; // the old module would be the wrong one
-    void* handle = dlopen(copy.constData(), RTLD_NOW);
+    }
+    void* handle = opened(dlopen(copy.constData(), RTLD_NOW));
     // The mapping keeps the contents; glibc still knows the module by this name.
-    std::error_code error;
-    std::filesystem::remove(NativePath(copy), error);
+    std::error_code removeError;
+    std::filesystem::remove(NativePath(copy), removeError);
     return handle;
+}
+
+QList<qint64> ProcessThreads()
+{
+    QList<qint64> threads;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error))
+        threads.append(std::atoll(entry.path().filename().c_str()));
+    std::sort(threads.begin(), threads.end());
+    return threads;
 }
 
 bool IsModuleResident(const QByteArray& path)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 // Module files through glibc's loader. Paths and names are bytes in the narrow code page.
 //
@@ -11,8 +12,12 @@
 
 // Loads the module at path with RTLD_NOW (an unresolved symbol fails here); null on failure.
 // While path still refers to a module in memory, a fresh copy of the file is loaded instead,
-// under a new name beside it that is removed again right after loading.
-void* OpenModule(const QByteArray& path);
+// under a new name beside it that is removed again right after loading. On failure error holds
+// the loader's reason (an unresolved symbol, a missing file, ...).
+void* OpenModule(const QByteArray& path, QByteArray* error = nullptr);
+
+// The threads of this process, by their kernel ids, ascending.
+QList<qint64> ProcessThreads();
 
 // Whether a module known by path, or loaded from the file now at path, is in memory.
 bool IsModuleResident(const QByteArray& path);

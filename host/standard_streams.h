@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <streambuf>
 
-// std::cout, std::cerr, std::clog and C's stdout and stderr as they were before a module was loaded.
-// A module's runtime may point them at its own buffers in "Config" and put them back in a
+// std::cout, std::cerr, std::clog and C's stdout and stderr as they were before a module was
+// loaded. A module's runtime may point them at its own buffers in "Config" and put them back in a
 // static destructor; a module that stays in memory after its release never runs that
 // destructor, and the streams would go on writing into it.
 class StandardStreams {
