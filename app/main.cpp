@@ -1,4 +1,7 @@
+#include "folder_lock.h"
 #include "main_window.h"
+#include "module_host.h"
+#include "narrow_text.h"
 
 #include <QApplication>
 #include <clocale>
@@ -6,8 +9,17 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    // The narrow code page is the locale's character set.
+    // The narrow code page is the locale's character set, fixed for the whole session.
     std::setlocale(LC_ALL, "");
+    FixNarrowCodeset();
+    DetachStandardInput();
+
+    // Before the window restores (and may create) "T.cpp".
+    const QString workDir = FormMain::DefaultWorkDir();
+    FolderLock lock(workDir);
+    if (!ClaimWorkFolder(lock, workDir, nullptr))
+        return 1;
+
     FormMain window;
     window.show();
     return app.exec();

@@ -103,6 +103,15 @@ function flush(   at, shown) {
         chainEntry(text)
         next
     }
+    # The assembler's own failure ("Fatal error: can't create T.o: Is a directory", or a full
+    # disk): what the compile could not write, rather than its heading "Assembler messages:".
+    if ($0 ~ /(^|: )Fatal error: /) {
+        if (assembler == "") {
+            assembler = $0
+            sub(/^.*Fatal error: /, "", assembler)
+        }
+        next
+    }
     if (!parse($0)) {
         if (chainPending)
             endChain("")
@@ -148,6 +157,8 @@ function flush(   at, shown) {
 
 END {
     flush()
+    if (!written && assembler != "")
+        write("cannot write T.o: " assembler)
     if (!written)
         write(firstLine != "" ? firstLine : "g++ failed without giving a reason")
 }

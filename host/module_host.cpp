@@ -12,9 +12,13 @@
 #include <QList>
 #include <algorithm>
 #include <cstdint>
+#include <clocale>
+#include <cstdio>
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,7 +125,12 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
             thrown = std::current_exception();
         }
     };
-    return RunGuarded(call, report);
+    // The module may change the process's locale; it is put back, as its streams are.
+    const QByteArray locale = std::setlocale(LC_ALL, nullptr);
+    const bool returned = RunGuarded(call, report);
+    if (locale != std::setlocale(LC_ALL, nullptr))
+        std::setlocale(LC_ALL, locale.constData());
+    return returned;
 }
 
 // Runs the module's static destructors under the guard; false when they did not return.
@@ -221,4 +230,14 @@ void FreeDLL(ModuleHandle& hDll)
         hDll = nullptr;
     }
     SavedStreams().RestoreChanged();
+}
+
+void DetachStandardInput()
+{
+    const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    dup2(null, STDIN_FILENO);
+    close(null);
+    std::clearerr(stdin);
 }

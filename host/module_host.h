@@ -51,3 +51,7 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func);
 // running the module's code. Standard streams that the module redirected and did not put back
 // are restored.
 void FreeDLL(ModuleHandle& hDll);
+
+// Points the process's standard input at the null device: a module reading std::cin or scanf
+// gets end-of-file at once instead of freezing the window on whatever Vornak was started with.
+void DetachStandardInput();

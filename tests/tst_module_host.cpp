@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -377,6 +378,10 @@ void ModuleHostTest::unresolvedSymbolFailsToLoad()
     Window window(NewWorkDir(QStringLiteral("unresolved")));
     QVERIFY(!window.form.LoadDLL());
     QVERIFY(!window.form.hDll);
+    // The status line says why: the loader names the symbol.
+    const QString status = window.form.findChild<QLabel*>("lalStat")->text();
+    QVERIFY2(status.startsWith("加载模块失败！") && status.contains("vornak_test_nowhere_defined"),
+             qPrintable(status));
 }
 
 void ModuleHostTest::releasingTwiceDoesNoHarm()

@@ -1,4 +1,7 @@
+#include "gbk_locale.h"
 #include "main_window.h"
+#include "module_host.h"
+#include "narrow_text.h"
 #include "toolchain_copy.h"
 
 #include <QApplication>
@@ -18,7 +21,9 @@
 #include <clocale>
 #include <dlfcn.h>
 #include <memory>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The whole Run cycle through the real window, the real toolchain folder and real g++.
 class TestRunCycle : public QObject {
@@ -44,6 +49,11 @@ private slots:
     void exceptionFromTheFunctionIsReported();
     void crashOrExitEndsOnlyTheCall_data();
     void crashOrExitEndsOnlyTheCall();
+    void failedSaveKeepsTheSourceAndSaysWhy_data();
+    void failedSaveKeepsTheSourceAndSaysWhy();
+    void snippetsSetlocaleDoesNotChangeHowCodeIsSaved();
+    void standardInputIsAtEndOfFile();
+    void threadLeftRunningOutlivesARebuild();
 
 private:
     void OpenWindow();
@@ -421,6 +431,146 @@ void TestRunCycle::crashOrExitEndsOnlyTheCall()
             QCOMPARE(cursor.selectedText(), cursor.block().text());
         }
     }
+}
+
+void TestRunCycle::failedSaveKeepsTheSourceAndSaysWhy_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("full disk") << "full"
+                               << "磁盘已满";
+    QTest::newRow("read-only folder") << "read-only"
+                                      << "文件夹只读";
+    QTest::newRow("a folder named T.cpp") << "folder"
+                                          << "“T.cpp” 是一个文件夹";
+    QTest::newRow("character the code page lacks") << "gbk"
+                                                   << "第 2 行的字符“😀”无法用当前代码页（GBK）保存";
+}
+
+void TestRunCycle::failedSaveKeepsTheSourceAndSaysWhy()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    Utf8LocaleAtExit utf8;
+    const QByteArray saved = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\nvoid Demo1() {}\r\n";
+    // The folder on a small file system of its own, for a full or read-only disk.
+    const QString mountPoint = folder->path() + "/small/";
+    const QByteArray mountPath = QFile::encodeName(mountPoint);
+    struct Unmount {
+        QByteArray path;
+        ~Unmount()
+        {
+            if (!path.isEmpty())
+                umount2(path.constData(), MNT_DETACH);
+        }
+    } unmount;
+    if (kind == "full" || kind == "read-only") {
+        QVERIFY(QDir().mkpath(mountPoint));
+        if (mount("tmpfs", mountPath.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("mounting a small file system needs root");
+        unmount.path = mountPath;
+        workDir = mountPoint;
+    }
+    if (kind == "folder") {
+        QVERIFY(QDir().mkpath(workDir + "T.cpp"));
+    } else {
+        QFile file(workDir + "T.cpp");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(saved) == saved.size());
+    }
+    if (kind == "full") {
+        QFile filler(workDir + "filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+        }
+    }
+    if (kind == "read-only")
+        QVERIFY(mount(nullptr, mountPath.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) ==
+                0);
+    if (kind == "gbk") {
+        QString why;
+        if (!UseGbkLocale(&why))
+            QSKIP(qPrintable(why));
+    }
+    FixNarrowCodeset();
+
+    OpenWindow();
+    txtCode->setPlainText("void Demo1()\n{ Print(\"你好😀\"); }\n" + QString(20000, u'/'));
+    Run();
+    QCOMPARE(Status(), "生成代码失败！" + reason);
+    if (kind != "folder") {
+        QFile file(workDir + "T.cpp");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), saved);
+    }
+    QVERIFY(!QFile::exists(workDir + "T.o")); // nothing was built
+    QCOMPARE(QDir(workDir).entryList(QDir::Hidden | QDir::Files).filter("T.cpp."), QStringList());
+    QVERIFY(window->CodeChanged);
+    window.reset();
+    UseUtf8Locale();
+    FixNarrowCodeset();
+}
+
+void TestRunCycle::snippetsSetlocaleDoesNotChangeHowCodeIsSaved()
+{
+    Utf8LocaleAtExit utf8;
+    QString why;
+    if (!UseGbkLocale(&why))
+        QSKIP(qPrintable(why));
+    FixNarrowCodeset();
+    OpenWindow();
+    txtCode->setPlainText("void Demo1() { std::setlocale(LC_ALL, \"C\"); Print(\"中\"); }");
+    Run();
+    QCOMPARE(Output(), QString("中"));
+    txtCode->setPlainText("void Demo1() { Print(\"文\"); }");
+    Run();
+    QCOMPARE(Output(), QString("中文"));
+    QFile file(workDir + "T.cpp");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("\xCE\xC4")); // 文 in GBK
+    window.reset();
+    UseUtf8Locale();
+    FixNarrowCodeset();
+}
+
+void TestRunCycle::standardInputIsAtEndOfFile()
+{
+    // Vornak's own input is a pipe that nobody writes to: a read would wait for ever.
+    int pipeEnds[2];
+    QVERIFY(pipe(pipeEnds) == 0);
+    const int savedInput = dup(STDIN_FILENO);
+    QVERIFY(dup2(pipeEnds[0], STDIN_FILENO) == STDIN_FILENO);
+    DetachStandardInput();
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+
+    OpenWindow();
+    txtCode->setPlainText("void Demo1()\n{\n    int x = 7;\n    std::cin >> x;\n"
+                          "    std::cout << x << ' ' << std::cin.eof() << ' ' << std::getchar();\n"
+                          "    std::cin.clear();\n}");
+    Run();
+    QCOMPARE(Output(), QString("7 1 -1"));
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+}
+
+void TestRunCycle::threadLeftRunningOutlivesARebuild()
+{
+    OpenWindow();
+    txtCode->setPlainText("#include <thread>\nvoid Demo1()\n{\n    std::thread([] {\n"
+                          "        std::this_thread::sleep_for(std::chrono::milliseconds(800));\n"
+                          "        Print(\"late\");\n    }).detach();\n    Print(\"first \");\n}");
+    Run();
+    QCOMPARE(Output(), QString("first "));
+    // A rebuild releases the module while its thread sleeps in the module's code.
+    txtCode->setPlainText("void Demo1() { Print(\"second \"); }");
+    Run();
+    QCOMPARE(Output(), QString("first second "));
+    // The thread wakes in code that must still be there, and its text arrives on the window's
+    // thread.
+    QTRY_COMPARE_WITH_TIMEOUT(Output(), QString("first second late"), 5000);
+    Run();
+    QCOMPARE(Output(), QString("first second latesecond "));
 }
 
 QTEST_MAIN(TestRunCycle)

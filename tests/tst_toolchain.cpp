@@ -124,6 +124,7 @@ private slots:
     void compileErrors_data();
     void compileErrors();
     void errorOnTheIncludeLinesClaimsNoLine();
+    void objectThatCannotBeWrittenIsNamed();
     void staleHeaderIsPrecompiledAgain_data();
     void staleHeaderIsPrecompiledAgain();
     void successLeavesResultFileAlone();
@@ -293,6 +294,18 @@ void TestToolchain::errorOnTheIncludeLinesClaimsNoLine()
         ReadEntries(folder + QStringLiteral("ret.txt")),
         (QStringList{QStringLiteral("T.cpp"),
                      QStringLiteral("T.cpp:2:10: fatal error: T.h: No such file or directory")}));
+}
+
+void TestToolchain::objectThatCannotBeWrittenIsNamed()
+{
+    // The assembler cannot create T.o: ret.txt says so, not just "Assembler messages:".
+    const QString folder = CopyToolchain(QStringLiteral("no object"));
+    QVERIFY(!folder.isEmpty());
+    QVERIFY(QDir().mkpath(folder + QStringLiteral("T.o")));
+    QCOMPARE(Compile(folder, QStringLiteral("void Demo1() {}\n")), 1);
+    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")),
+             (QStringList{QStringLiteral("T.cpp"),
+                          QStringLiteral("cannot write T.o: can't create T.o: Is a directory")}));
 }
 
 void TestToolchain::staleHeaderIsPrecompiledAgain_data()
