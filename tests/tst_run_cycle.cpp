@@ -25,6 +25,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// The UTF-8 locale and code page that the other tests use, back when a test ends.
+struct Utf8CodePageAtExit {
+    ~Utf8CodePageAtExit()
+    {
+        UseUtf8Locale();
+        FixNarrowCodeset();
+    }
+};
+
+} // namespace
+
 // The whole Run cycle through the real window, the real toolchain folder and real g++.
 class TestRunCycle : public QObject {
     Q_OBJECT
@@ -385,6 +398,13 @@ void TestRunCycle::crashOrExitEndsOnlyTheCall_data()
         << counter + "void Thrower() noexcept\n{\n    throw 42; // <-\n}\n"
                      "void Demo1()\n{\n    Count();\n    Thrower();\n}"
         << "崩溃：调用了 abort()" << false;
+    QTest::newRow("trap") << counter +
+                                 "void Demo1()\n{\n    Count();\n    __builtin_trap(); // <-\n}"
+                          << "崩溃：非法指令" << false;
+    QTest::newRow("double free (a heap check)")
+        << counter + "void Demo1()\n{\n    Count();\n    int* p = new int(1);\n    delete p;\n"
+                     "    delete p; // <-\n}"
+        << "崩溃：调用了 abort()" << false;
     QTest::newRow("exit(3)") << counter + "void Demo1()\n{\n    Count();\n    exit(3); // <-\n}"
                              << "调用了 exit(3)" << false;
     QTest::newRow("exit(0)") << counter + "void Demo1()\n{\n    Count();\n    std::exit(0);\n}"
@@ -451,7 +471,7 @@ void TestRunCycle::failedSaveKeepsTheSourceAndSaysWhy()
 {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
-    Utf8LocaleAtExit utf8;
+    Utf8CodePageAtExit utf8;
     const QByteArray saved = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\nvoid Demo1() {}\r\n";
     // The folder on a small file system of its own, for a full or read-only disk.
     const QString mountPoint = folder->path() + "/small/";
@@ -507,13 +527,11 @@ void TestRunCycle::failedSaveKeepsTheSourceAndSaysWhy()
     QCOMPARE(QDir(workDir).entryList(QDir::Hidden | QDir::Files).filter("T.cpp."), QStringList());
     QVERIFY(window->CodeChanged);
     window.reset();
-    UseUtf8Locale();
-    FixNarrowCodeset();
 }
 
 void TestRunCycle::snippetsSetlocaleDoesNotChangeHowCodeIsSaved()
 {
-    Utf8LocaleAtExit utf8;
+    Utf8CodePageAtExit utf8;
     QString why;
     if (!UseGbkLocale(&why))
         QSKIP(qPrintable(why));
@@ -529,8 +547,6 @@ void TestRunCycle::snippetsSetlocaleDoesNotChangeHowCodeIsSaved()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("\xCE\xC4")); // 文 in GBK
     window.reset();
-    UseUtf8Locale();
-    FixNarrowCodeset();
 }
 
 void TestRunCycle::standardInputIsAtEndOfFile()
