@@ -1,6 +1,7 @@
 #include "sliced_highlighter.h"
 
 #include <QElapsedTimer>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -100,8 +101,11 @@ void SlicedHighlighter::RunSlice()
         // Start where the known states end: a line needs the state of the one above.
         while (block.previous().isValid() && block.previous().userState() == kUnknown)
             block = block.previous();
-        if (block.isValid())
-            rehighlightBlock(block);
+        if (!block.isValid())
+            continue;
+        // Colours are no edit: the document must not tell its listeners that the text changed.
+        const QSignalBlocker quiet(document());
+        rehighlightBlock(block);
     }
     inSlice_ = false;
     if (!marks_.empty())

@@ -461,7 +461,7 @@ void TestMainWindow::colouringRestoredCodeIsNoChange()
 {
     // Far more lines than are coloured at once: the rest are coloured later, in slices.
     QByteArray source = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\n";
-    for (int i = 0; i < 3000; ++i)
+    for (int i = 0; i < 20000; ++i)
         source += "int v" + QByteArray::number(i) + " = 1; // value\r\n";
     QFile file(workDir + "T.cpp");
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -472,7 +472,8 @@ void TestMainWindow::colouringRestoredCodeIsNoChange()
     window->CodeChanged = false; // as after a successful build
     auto* code = qobject_cast<CodeEditor*>(Control<QPlainTextEdit>("txtCode"));
     QVERIFY(code);
-    QTRY_VERIFY(!code->Highlighter()->HasPendingLines());
+    QVERIFY(code->Highlighter()->HasPendingLines());
+    QTRY_VERIFY_WITH_TIMEOUT(!code->Highlighter()->HasPendingLines(), 30000);
     const QTextBlock last = code->document()->lastBlock().previous();
     QVERIFY(!last.layout()->formats().isEmpty()); // coloured to the end
     QVERIFY(!window->CodeChanged);
