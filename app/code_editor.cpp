@@ -25,6 +25,8 @@ namespace {
 
 // Space between the numbers and the text, in pixels.
 constexpr int kGutterPadding = 6;
+// Lines below the first shown one that are coloured before they are scrolled to.
+constexpr int kLinesColouredAhead = 1000;
 
 bool IsDark(const QPalette& palette)
 {
@@ -45,12 +47,16 @@ CodeEditor::CodeEditor(QWidget* parent) : QPlainTextEdit(parent)
     gutter_ = new LineNumberGutter(this);
     highlighter_ = new CppHighlighter(document());
     highlighter_->SetDarkBackground(IsDark(palette()));
+    // Colours reach a good way below the view ahead of it, and follow it down.
+    highlighter_->SetLastWantedLine(
+        [this] { return firstVisibleBlock().blockNumber() + kLinesColouredAhead; });
     connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::UpdateGutterWidth);
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
         if (dy)
             gutter_->scroll(0, dy);
         else
             gutter_->update(0, rect.y(), gutter_->width(), rect.height());
+        highlighter_->Resume();
     });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::FollowCurrentLine);
     UpdateGutterWidth();

@@ -6,6 +6,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -31,18 +32,59 @@ qint64 Now()
 SlicedHighlighter::SlicedHighlighter(QTextDocument* document)
     : QSyntaxHighlighter(document), budget_(kLinesAtOnce)
 {
+    // QSyntaxHighlighter colours every line an edit touches before the edit returns: for a
+    // restored 10 MB text that is every line. Edits are taken here instead. (Should the name
+    // of its slot ever change, both run: slower, still right.)
+    disconnect(document, SIGNAL(contentsChange(int, int, int)), this,
+               SLOT(_q_reformatBlocks(int, int, int)));
+    connect(document, &QTextDocument::contentsChange, this, &SlicedHighlighter::OnContentsChange);
+    // A highlighter given a document may plan to colour all of it on the next turn; this
+    // takes the plan up now, while the document is empty, without calling the subclass that
+    // is still being built.
+    constructed_ = false;
+    rehighlight();
+    constructed_ = true;
+
     slice_.setSingleShot(true);
     slice_.setInterval(0);
     connect(&slice_, &QTimer::timeout, this, &SlicedHighlighter::RunSlice);
 }
 
+void SlicedHighlighter::SetLastWantedLine(std::function<int()> lastWantedLine)
+{
+    lastWantedLine_ = std::move(lastWantedLine);
+}
+
+void SlicedHighlighter::OnContentsChange(int from, int charsRemoved, int charsAdded)
+{
+    QTextDocument* doc = document();
+    QTextBlock block = doc->findBlock(from);
+    const QTextBlock last = doc->findBlock(from + charsAdded + (charsRemoved > 0 ? 1 : 0));
+    const int end = last.isValid() ? last.position() + last.length() : doc->characterCount();
+    // Every changed line once; a pass goes on past the change while the states change.
+    while (block.isValid() && block.position() < end) {
+        if (budget_ <= 0) {
+            Defer(block); // the lines after it are reached from here
+            return;
+        }
+        passEnd_ = block.position();
+        rehighlightBlock(block);
+        block = doc->findBlock(std::max(passEnd_, block.position() + block.length()));
+    }
+}
+
 void SlicedHighlighter::highlightBlock(const QString& text)
 {
+    if (!constructed_)
+        return;
     const QTextBlock block = currentBlock();
+    passEnd_ = block.position() + block.length();
     const QTextBlock previous = block.previous();
     const int previousState = previous.isValid() ? previous.userState() : 0;
     const bool ready =
-        previousState != kUnknown && (inSlice_ ? Now() < sliceDeadline_ : budget_ > 0);
+        previousState != kUnknown &&
+        (inSlice_ ? Now() < sliceDeadline_ && block.blockNumber() <= sliceWantedThrough_
+                  : budget_ > 0);
     if (!ready) {
         Defer(block);
         return;
@@ -58,8 +100,9 @@ void SlicedHighlighter::Defer(const QTextBlock& block)
 {
     // The line keeps its colours and its state, so the pass ends here unless the change itself
     // goes on; a slice takes it up later.
-    for (const QTextLayout::FormatRange& range : block.layout()->formats())
-        setFormat(range.start, range.length, range.format);
+    if (block == currentBlock())
+        for (const QTextLayout::FormatRange& range : block.layout()->formats())
+            setFormat(range.start, range.length, range.format);
     // A line that was never coloured after another such line is reached from the mark before.
     const QTextBlock previous = block.previous();
     const bool followsWaitingLine =
@@ -81,6 +124,31 @@ void SlicedHighlighter::RecolourAll()
     Schedule();
 }
 
+std::vector<QTextCursor>::iterator SlicedHighlighter::EarliestMark()
+{
+    return std::min_element(marks_.begin(), marks_.end(), [](const auto& a, const auto& b) {
+        return a.position() < b.position();
+    });
+}
+
+bool SlicedHighlighter::IsColouring() const
+{
+    if (marks_.empty())
+        return false;
+    if (!lastWantedLine_)
+        return true;
+    int earliest = marks_.front().position();
+    for (const QTextCursor& mark : marks_)
+        earliest = std::min(earliest, mark.position());
+    return document()->findBlock(earliest).blockNumber() <= lastWantedLine_();
+}
+
+void SlicedHighlighter::Resume()
+{
+    if (IsColouring())
+        Schedule();
+}
+
 void SlicedHighlighter::Schedule()
 {
     if (!slice_.isActive())
@@ -92,10 +160,9 @@ void SlicedHighlighter::RunSlice()
     budget_ = kLinesAtOnce;
     inSlice_ = true;
     sliceDeadline_ = Now() + kSliceMs;
-    while (!marks_.empty() && Now() < sliceDeadline_) {
-        auto earliest = std::min_element(
-            marks_.begin(), marks_.end(),
-            [](const QTextCursor& a, const QTextCursor& b) { return a.position() < b.position(); });
+    sliceWantedThrough_ = lastWantedLine_ ? lastWantedLine_() : std::numeric_limits<int>::max();
+    while (IsColouring() && Now() < sliceDeadline_) {
+        const auto earliest = EarliestMark();
         QTextBlock block = earliest->block();
         marks_.erase(earliest);
         // Start where the known states end: a line needs the state of the one above.
@@ -108,6 +175,6 @@ void SlicedHighlighter::RunSlice()
         rehighlightBlock(block);
     }
     inSlice_ = false;
-    if (!marks_.empty())
+    if (IsColouring())
         Schedule();
 }

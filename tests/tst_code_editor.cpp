@@ -19,7 +19,7 @@ private slots:
 
     void coloursTokens_data();
     void coloursTokens();
-    void commentOpenedAtTheTopReachesTheLastLineOfALongText();
+    void longTextIsColouredAsFarAsItIsRead();
     void coloursReadWellOnLightAndDarkBackgrounds();
     void gutterSitsInsideTheBoxAndWidensWithLines();
     void enterKeepsIndentationAndTabInsertsSpaces_data();
@@ -48,7 +48,7 @@ void TestCodeEditor::cleanup()
 void TestCodeEditor::SetText(const QString& text)
 {
     editor->setPlainText(text);
-    QTRY_VERIFY(!editor->Highlighter()->HasPendingLines());
+    QTRY_VERIFY(!editor->Highlighter()->IsColouring());
 }
 
 QTextCharFormat TestCodeEditor::FormatAt(int position) const
@@ -123,7 +123,7 @@ void TestCodeEditor::coloursTokens()
         QVERIFY(FormatAt(int(after)) != expected);
 }
 
-void TestCodeEditor::commentOpenedAtTheTopReachesTheLastLineOfALongText()
+void TestCodeEditor::longTextIsColouredAsFarAsItIsRead()
 {
     QString text;
     for (int i = 0; i < 5000; ++i)
@@ -132,17 +132,23 @@ void TestCodeEditor::commentOpenedAtTheTopReachesTheLastLineOfALongText()
     const int last = editor->document()->lastBlock().previous().position();
     const QTextCharFormat type = editor->Highlighter()->Format(Kind::Type);
     const QTextCharFormat comment = editor->Highlighter()->Format(Kind::Comment);
+    QCOMPARE(FormatAt(0), type);
+    QCOMPARE(FormatAt(last), QTextCharFormat()); // far below the view: not yet
+
+    editor->moveCursor(QTextCursor::End);
+    QVERIFY(editor->Highlighter()->IsColouring());
+    QTRY_VERIFY(!editor->Highlighter()->IsColouring());
     QCOMPARE(FormatAt(last), type);
 
+    // A comment opened at the top reaches the shown end of the text, and closing it again too.
     QTextCursor top(editor->document());
     top.insertText("/*");
-    QCOMPARE(FormatAt(0), comment); // the shown lines at once
-    QTRY_VERIFY(!editor->Highlighter()->HasPendingLines());
+    QCOMPARE(FormatAt(0), comment); // at once
+    QTRY_VERIFY(!editor->Highlighter()->IsColouring());
     QCOMPARE(FormatAt(last), comment);
-
     top.deletePreviousChar();
     top.deletePreviousChar();
-    QTRY_VERIFY(!editor->Highlighter()->HasPendingLines());
+    QTRY_VERIFY(!editor->Highlighter()->IsColouring());
     QCOMPARE(FormatAt(last), type);
     QCOMPARE(editor->toPlainText(), text);
 }
@@ -156,7 +162,7 @@ void TestCodeEditor::coloursReadWellOnLightAndDarkBackgrounds()
         palette.setColor(QPalette::Base, base);
         palette.setColor(QPalette::Text, text);
         editor->setPalette(palette);
-        QTRY_VERIFY(!editor->Highlighter()->HasPendingLines());
+        QTRY_VERIFY(!editor->Highlighter()->IsColouring());
         for (int kind = 0; kind < int(Kind::Count); ++kind) {
             const QColor colour = editor->Highlighter()->Format(Kind(kind)).foreground().color();
             QVERIFY2(

@@ -472,8 +472,9 @@ void TestMainWindow::colouringRestoredCodeIsNoChange()
     window->CodeChanged = false; // as after a successful build
     auto* code = qobject_cast<CodeEditor*>(Control<QPlainTextEdit>("txtCode"));
     QVERIFY(code);
-    QVERIFY(code->Highlighter()->HasPendingLines());
-    QTRY_VERIFY_WITH_TIMEOUT(!code->Highlighter()->HasPendingLines(), 30000);
+    code->moveCursor(QTextCursor::End); // the view goes down: colours follow, in slices
+    QVERIFY(code->Highlighter()->IsColouring());
+    QTRY_VERIFY_WITH_TIMEOUT(!code->Highlighter()->IsColouring(), 30000);
     const QTextBlock last = code->document()->lastBlock().previous();
     QVERIFY(!last.layout()->formats().isEmpty()); // coloured to the end
     QVERIFY(!window->CodeChanged);
