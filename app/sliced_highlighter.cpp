@@ -107,7 +107,10 @@ void SlicedHighlighter::Defer(const QTextBlock& block)
     const QTextBlock previous = block.previous();
     const bool followsWaitingLine =
         block.userState() == kUnknown && previous.isValid() && previous.userState() == kUnknown;
-    if (!followsWaitingLine)
+    const bool marked =
+        std::any_of(marks_.begin(), marks_.end(),
+                    [&block](const QTextCursor& mark) { return mark.block() == block; });
+    if (!followsWaitingLine && !marked)
         marks_.emplace_back(block);
     Schedule();
 }

@@ -6,11 +6,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
