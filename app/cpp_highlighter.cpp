@@ -261,8 +261,9 @@ int CppHighlighter::HighlightLine(const QString& text, int previousState)
             continue;
         }
         if (directive) {
-            // The rest of a directive keeps its colour; only comments stand out.
-            ++i;
+            // The rest of a directive keeps its colour; only comments stand out, and a "//"
+            // inside a quoted file name or text is none.
+            i = c == u'"' ? StringEnd(text, i) : i + 1;
             continue;
         }
         if (IsIdentifierStart(c)) {

@@ -98,6 +98,8 @@ void TestCodeEditor::coloursTokens_data()
     row("continued directive", "#define TWICE(x) \\\n    ((x) * 2)", "((x) * 2)",
         int(Kind::Preprocessor));
     row("comment after a directive", "#include <map> // maps", "// maps", int(Kind::Comment));
+    row("slashes in a directive's text", "#define URL \"http://x\"", "\"http://x\"",
+        int(Kind::Preprocessor));
     row("line after a directive", "#include <map>\nint m;", "int", int(Kind::Type));
 }
 
