@@ -72,9 +72,11 @@ int CodeEditor::GutterWidth() const
 
 void CodeEditor::UpdateGutterWidth()
 {
-    setViewportMargins(GutterWidth(), 0, 0, 0);
+    const int width = GutterWidth();
+    if (viewportMargins().left() != width)
+        setViewportMargins(width, 0, 0, 0); // the text is wrapped again at the new width
     const QRect area = contentsRect();
-    gutter_->setGeometry(area.left(), area.top(), GutterWidth(), area.height());
+    gutter_->setGeometry(area.left(), area.top(), width, area.height());
 }
 
 void CodeEditor::resizeEvent(QResizeEvent* event)
