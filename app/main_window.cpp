@@ -1,7 +1,9 @@
 #include "main_window.h"
 
 #include "build_steps.h"
+#include "code_editor.h"
 #include "output_pane.h"
+#include "run_keys.h"
 #include "source_file.h"
 #include "status_line.h"
 #include "tool_runner.h"
@@ -82,7 +84,7 @@ void FormMain::CreateControls()
     makeFrame(2, QStringLiteral("脚本"), QRect(8, 10, 457, 425));
     makeFrame(1, QStringLiteral("输出"), QRect(474, 10, 435, 425));
 
-    txtCode = new QPlainTextEdit(Frame1[2]);
+    txtCode = new CodeEditor(Frame1[2]);
     txtCode->setObjectName(QStringLiteral("txtCode"));
     txtCode->setGeometry(8, 18, 439, 401);
     QFont codeFont(QStringLiteral("Courier New"), 9);
@@ -99,6 +101,7 @@ void FormMain::CreateControls()
     txtOut->setGeometry(8, 18, 419, 401);
     SetUpTextPane(txtOut);
     txtOut->setTabChangesFocus(true);
+    txtOut->setFont(codeFont); // columns of printed output line up
     txtOut->setAccessibleName(QStringLiteral("输出"));
 
     Label1 = new QLabel(QStringLiteral("选择要运行的函数："), this);
@@ -115,6 +118,7 @@ void FormMain::CreateControls()
     cmdRun->setObjectName(QStringLiteral("cmdRun"));
     cmdRun->setGeometry(322, 446, 133, 23);
     cmdRun->setAutoDefault(false);
+    AttachRunKeys(this, txtFunc, cmdRun);
 
     lalStat = new StatusLine(this);
     lalStat->setObjectName(QStringLiteral("lalStat"));
@@ -144,7 +148,7 @@ void FormMain::Restore()
 
 bool FormMain::eventFilter(QObject* watched, QEvent* event)
 {
-    // Tab indents in the editor; Ctrl+Tab and Ctrl+Shift+Tab move the focus on.
+    // Tab inserts spaces in the editor; Ctrl+Tab and Ctrl+Shift+Tab move the focus on.
     if (watched == txtCode && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&

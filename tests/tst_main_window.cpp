@@ -1,4 +1,7 @@
+#include "code_editor.h"
+#include "cpp_highlighter.h"
 #include "main_window.h"
+#include "output_pane.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -7,6 +10,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -14,6 +19,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <memory>
 
 class TestMainWindow : public QObject {
@@ -30,9 +36,13 @@ private slots:
     void editorAndStatusLook();
     void editorHasFocusOnOpen();
     void tabOrderRunsThroughTheFourControls();
-    void tabIndentsAndCtrlTabLeavesEditor();
+    void tabInsertsSpacesAndCtrlTabLeavesEditor();
     void everyControlHasAnAccessibleName();
     void longStatusTextIsCutOffNotLost();
+    void statusTextCanBeSelectedAndCopied();
+    void outputPaneUsesTheEditorsFixedPitchFontAndFollowsOutput();
+    void runKeysRunOnceAndLeaveTheText_data();
+    void runKeysRunOnceAndLeaveTheText();
 
     void startUp_data();
     void startUp();
@@ -40,6 +50,7 @@ private slots:
     void editorChangesSetCodeChanged_data();
     void editorChangesSetCodeChanged();
     void typingTheFunctionNameIsNoChange();
+    void colouringRestoredCodeIsNoChange();
 
 private:
     std::unique_ptr<FormMain> OpenWindow();
@@ -202,14 +213,14 @@ void TestMainWindow::tabOrderRunsThroughTheFourControls()
         QCOMPARE(Control<QWidget>(passive)->focusPolicy(), Qt::NoFocus);
 }
 
-void TestMainWindow::tabIndentsAndCtrlTabLeavesEditor()
+void TestMainWindow::tabInsertsSpacesAndCtrlTabLeavesEditor()
 {
     window = OpenWindow();
     auto* code = Control<QPlainTextEdit>("txtCode");
     code->setFocus();
     QTest::keyClick(code, Qt::Key_Tab);
     QTest::keyClicks(code, "x");
-    QCOMPARE(code->toPlainText(), QString("\tx"));
+    QCOMPARE(code->toPlainText(), QString("    x"));
     QCOMPARE(QApplication::focusWidget(), code);
     QTest::keyClick(code, Qt::Key_Tab, Qt::ControlModifier);
     QCOMPARE(QApplication::focusWidget(), Control<QWidget>("txtFunc"));
@@ -246,6 +257,105 @@ void TestMainWindow::longStatusTextIsCutOffNotLost()
     status->setText(huge);
     QCOMPARE(status->text(), huge);
     QCOMPARE(status->grab().toImage(), shortText); // the same two lines show
+}
+
+void TestMainWindow::statusTextCanBeSelectedAndCopied()
+{
+    window = OpenWindow();
+    auto* status = Control<QLabel>("lalStat");
+    const QString message = "语法错误： expected ';' before '}' token";
+    status->setText(message);
+    const int y = status->contentsRect().top() + 5;
+    QTest::mousePress(status, Qt::LeftButton, {}, QPoint(status->contentsRect().left(), y));
+    QTest::mouseRelease(status, Qt::LeftButton, {}, QPoint(status->width() / 2, y));
+    // Selecting never takes the focus from the editor.
+    QCOMPARE(QApplication::focusWidget(), Control<QWidget>("txtCode"));
+    QApplication::clipboard()->clear();
+    QString copied;
+    QTimer::singleShot(0, this, [&copied] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        menu->actions().constFirst()->trigger();
+        copied = QApplication::clipboard()->text();
+        menu->close();
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, y),
+                            status->mapToGlobal(QPoint(10, y)));
+    QApplication::sendEvent(status, &click);
+    // A leading piece of the message, not all of it.
+    QVERIFY2(copied.size() > 3 && copied.size() < message.size(), qPrintable(copied));
+    QVERIFY(message.startsWith(copied));
+}
+
+void TestMainWindow::outputPaneUsesTheEditorsFixedPitchFontAndFollowsOutput()
+{
+    window = OpenWindow();
+    auto* out = Control<QPlainTextEdit>("txtOut");
+    QCOMPARE(out->font(), Control<QPlainTextEdit>("txtCode")->font());
+    QVERIFY(QFontInfo(out->font()).fixedPitch());
+    // "%5d" columns line up.
+    const QFontMetrics metrics(out->font());
+    QCOMPARE(metrics.horizontalAdvance("    1"), metrics.horizontalAdvance("12345"));
+    for (int i = 0; i < 200; ++i)
+        WriteOutput(QString("line %1\n").arg(i));
+    QVERIFY(out->cursorForPosition(QPoint(0, 0)).blockNumber() > 0); // scrolled
+    QVERIFY(out->viewport()->rect().contains(out->cursorRect()));
+    QCOMPARE(out->textCursor().block().previous().text(), QString("line 199"));
+}
+
+void TestMainWindow::runKeysRunOnceAndLeaveTheText_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("F5 in the editor") << "txtCode" << int(Qt::Key_F5) << int(Qt::NoModifier);
+    QTest::newRow("Ctrl+Enter in the editor")
+        << "txtCode" << int(Qt::Key_Return) << int(Qt::ControlModifier);
+    QTest::newRow("Ctrl+keypad Enter in the editor")
+        << "txtCode" << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier);
+    QTest::newRow("F5 in the output pane") << "txtOut" << int(Qt::Key_F5) << int(Qt::NoModifier);
+    QTest::newRow("Ctrl+Enter on the button")
+        << "cmdRun" << int(Qt::Key_Return) << int(Qt::ControlModifier);
+    QTest::newRow("Enter in the name box")
+        << "txtFunc" << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("keypad Enter in the name box")
+        << "txtFunc" << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    QTest::newRow("Ctrl+Enter in the name box")
+        << "txtFunc" << int(Qt::Key_Return) << int(Qt::ControlModifier);
+}
+
+void TestMainWindow::runKeysRunOnceAndLeaveTheText()
+{
+    QFETCH(QString, control);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    code->setPlainText("void Demo1()\n{\n}");
+    code->moveCursor(QTextCursor::End);
+    // Nothing is built: a Run calls the name at once, and with no module that brings up the
+    // message box, once per Run.
+    window->CodeChanged = false;
+    QStringList boxes;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&boxes] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxes << box->text();
+            box->close();
+        }
+    });
+    closer.start(10);
+    QWidget* target = Control<QWidget>(qPrintable(control));
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTest::qWait(100);
+    QCOMPARE(boxes, QStringList{"函数 “Demo1” 未定义"});
+    QCOMPARE(code->toPlainText(), QString("void Demo1()\n{\n}"));
+    QCOMPARE(Control<QLineEdit>("txtFunc")->text(), QString("Demo1"));
+    const QString tip = Control<QPushButton>("cmdRun")->toolTip();
+    QVERIFY2(tip.contains("F5") && tip.contains("Ctrl+Enter"), qPrintable(tip));
 }
 
 void TestMainWindow::startUp_data()
@@ -344,6 +454,29 @@ void TestMainWindow::typingTheFunctionNameIsNoChange()
     func->selectAll();
     QTest::keyClicks(func, "Demo2");
     QCOMPARE(func->text(), QString("Demo2"));
+    QVERIFY(!window->CodeChanged);
+}
+
+void TestMainWindow::colouringRestoredCodeIsNoChange()
+{
+    // Far more lines than are coloured at once: the rest are coloured later, in slices.
+    QByteArray source = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\n";
+    for (int i = 0; i < 20000; ++i)
+        source += "int v" + QByteArray::number(i) + " = 1; // value\r\n";
+    QFile file(workDir + "T.cpp");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(source);
+    file.close();
+    window = OpenWindow();
+    QVERIFY(window->CodeChanged);
+    window->CodeChanged = false; // as after a successful build
+    auto* code = qobject_cast<CodeEditor*>(Control<QPlainTextEdit>("txtCode"));
+    QVERIFY(code);
+    code->moveCursor(QTextCursor::End); // the view goes down: colours follow, in slices
+    QVERIFY(code->Highlighter()->IsColouring());
+    QTRY_VERIFY_WITH_TIMEOUT(!code->Highlighter()->IsColouring(), 30000);
+    const QTextBlock last = code->document()->lastBlock().previous();
+    QVERIFY(!last.layout()->formats().isEmpty()); // coloured to the end
     QVERIFY(!window->CodeChanged);
 }
 

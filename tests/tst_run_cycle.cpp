@@ -148,6 +148,9 @@ void TestRunCycle::Type(const QString& code)
         }
         flush();
         QTest::keyClick(txtCode, Qt::Key_Return);
+        // The editor indents the new line as the one before; the lines bring their own.
+        QTest::keyClick(txtCode, Qt::Key_Home, Qt::ShiftModifier);
+        QTest::keyClick(txtCode, Qt::Key_Delete);
     }
 }
 

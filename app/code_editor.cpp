@@ -1,0 +1,158 @@
+#include "code_editor.h"
+
+#include "cpp_highlighter.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QTextBlock>
+
+// The strip left of the text that shows the line numbers.
+class LineNumberGutter : public QWidget {
+public:
+    explicit LineNumberGutter(CodeEditor* editor) : QWidget(editor), editor_(editor)
+    {
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override { editor_->PaintGutter(event); }
+
+private:
+    CodeEditor* editor_;
+};
+
+namespace {
+
+// Space between the numbers and the text, in pixels.
+constexpr int kGutterPadding = 6;
+// Lines below the first shown one that are coloured before they are scrolled to.
+constexpr int kLinesColouredAhead = 1000;
+
+bool IsDark(const QPalette& palette)
+{
+    return palette.color(QPalette::Base).lightness() < 128;
+}
+
+QColor Blend(const QColor& a, const QColor& b, double share)
+{
+    return QColor::fromRgbF(float(a.redF() * (1 - share) + b.redF() * share),
+                            float(a.greenF() * (1 - share) + b.greenF() * share),
+                            float(a.blueF() * (1 - share) + b.blueF() * share));
+}
+
+} // namespace
+
+CodeEditor::CodeEditor(QWidget* parent) : QPlainTextEdit(parent)
+{
+    gutter_ = new LineNumberGutter(this);
+    highlighter_ = new CppHighlighter(document());
+    highlighter_->SetDarkBackground(IsDark(palette()));
+    // Colours reach a good way below the view ahead of it, and follow it down.
+    highlighter_->SetLastWantedLine(
+        [this] { return firstVisibleBlock().blockNumber() + kLinesColouredAhead; });
+    connect(this, &QPlainTextEdit::blockCountChanged, this, &CodeEditor::UpdateGutterWidth);
+    connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) {
+        if (dy)
+            gutter_->scroll(0, dy);
+        else
+            gutter_->update(0, rect.y(), gutter_->width(), rect.height());
+        highlighter_->Resume();
+    });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::FollowCurrentLine);
+    UpdateGutterWidth();
+}
+
+int CodeEditor::GutterWidth() const
+{
+    int digits = 2;
+    for (int lines = std::max(1, blockCount()); lines >= 100; lines /= 10)
+        ++digits;
+    return fontMetrics().horizontalAdvance(u'9') * digits + kGutterPadding;
+}
+
+void CodeEditor::UpdateGutterWidth()
+{
+    const int width = GutterWidth();
+    if (viewportMargins().left() != width)
+        setViewportMargins(width, 0, 0, 0); // the text is wrapped again at the new width
+    const QRect area = contentsRect();
+    gutter_->setGeometry(area.left(), area.top(), width, area.height());
+}
+
+void CodeEditor::resizeEvent(QResizeEvent* event)
+{
+    QPlainTextEdit::resizeEvent(event);
+    UpdateGutterWidth();
+}
+
+void CodeEditor::changeEvent(QEvent* event)
+{
+    QPlainTextEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        UpdateGutterWidth();
+    else if (event->type() == QEvent::PaletteChange)
+        highlighter_->SetDarkBackground(IsDark(palette()));
+}
+
+void CodeEditor::FollowCurrentLine()
+{
+    const int line = textCursor().blockNumber();
+    if (line != currentLine_) {
+        currentLine_ = line;
+        gutter_->update();
+    }
+}
+
+void CodeEditor::PaintGutter(QPaintEvent* event)
+{
+    QPainter painter(gutter_);
+    const QColor base = palette().color(QPalette::Base);
+    const QColor text = palette().color(QPalette::Text);
+    painter.fillRect(event->rect(), Blend(base, text, 0.04));
+    const QColor muted = Blend(base, text, 0.45);
+
+    QFont font = this->font();
+    QFont bold = font;
+    bold.setBold(true);
+    const int right = gutter_->width() - kGutterPadding / 2;
+    const int lineHeight = fontMetrics().height();
+    const int current = textCursor().blockNumber();
+
+    // One number per block, at its first line, so a wrapped line is numbered once.
+    QTextBlock block = firstVisibleBlock();
+    qreal top = blockBoundingGeometry(block).translated(contentOffset()).top();
+    while (block.isValid() && top <= event->rect().bottom()) {
+        const qreal height = blockBoundingRect(block).height();
+        if (block.isVisible() && top + height >= event->rect().top()) {
+            const bool isCurrent = block.blockNumber() == current;
+            painter.setFont(isCurrent ? bold : font);
+            painter.setPen(isCurrent ? text : muted);
+            painter.drawText(QRectF(0, top, right, lineHeight), Qt::AlignRight | Qt::AlignTop,
+                             QString::number(block.blockNumber() + 1));
+        }
+        top += height;
+        block = block.next();
+    }
+}
+
+void CodeEditor::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Tab) {
+        insertPlainText(QStringLiteral("    "));
+        return;
+    }
+    if (modifiers == Qt::NoModifier &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // The new line starts with the indentation of the text before the caret.
+        QTextCursor cursor = textCursor();
+        const QString before = cursor.block().text().left(cursor.positionInBlock());
+        qsizetype indent = 0;
+        while (indent < before.size() && (before[indent] == u' ' || before[indent] == u'\t'))
+            ++indent;
+        cursor.insertText(u'\n' + before.left(indent));
+        setTextCursor(cursor);
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+class CppHighlighter;
+class LineNumberGutter;
+
+// The code editor: a plain text box with line numbers in a narrow gutter at its left edge
+// (inside the box, so the box keeps its place and size), C++ colours, Enter that keeps the
+// line's indentation and Tab that inserts four spaces.
+class CodeEditor : public QPlainTextEdit {
+    Q_OBJECT
+
+public:
+    explicit CodeEditor(QWidget* parent = nullptr);
+
+    CppHighlighter* Highlighter() const { return highlighter_; }
+    int GutterWidth() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class LineNumberGutter;
+    void PaintGutter(QPaintEvent* event);
+    void UpdateGutterWidth();
+    void FollowCurrentLine();
+
+    LineNumberGutter* gutter_ = nullptr;
+    CppHighlighter* highlighter_ = nullptr;
+    int currentLine_ = -1;
+};
