@@ -5,6 +5,19 @@ case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 . ./settings.sh
 set_code_flags
 
+# The compile server (clang, kept warm between Runs) takes UTF-8 source only. It ends with
+# the program that runs this script, $PPID. Exit code 3: no server could do it; g++ does.
+if [ -z "$charset_flags" ] && [ -x ./compile-client ]; then
+    ./compile-client compile "$PPID"
+    case $? in
+    0) exit 0 ;;
+    1)
+        awk -f compile_errors.awk cl.log >ret.txt
+        exit 1
+        ;;
+    esac
+fi
+
 pch_is_current || make_pch 2>/dev/null
 
 if g++ $code_flags $message_flags -pipe -c T.cpp -o T.o 2>cl.log; then

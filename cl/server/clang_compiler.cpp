@@ -1,0 +1,257 @@
+#include "clang_compiler.h"
+
+#include "init_section.h"
+
+#include <clang/Basic/Diagnostic.h>
+#include <clang/Basic/DiagnosticOptions.h>
+#include <clang/CodeGen/BackendUtil.h>
+#include <clang/CodeGen/CodeGenAction.h>
+#include <clang/Frontend/CompilerInstance.h>
+#include <clang/Frontend/CompilerInvocation.h>
+#include <clang/Frontend/FrontendActions.h>
+#include <clang/Frontend/TextDiagnosticPrinter.h>
+#include <clang/Frontend/Utils.h>
+#include <clang/Lex/PreprocessorOptions.h>
+#include <clang/Serialization/InMemoryModuleCache.h>
+#include <llvm/IR/DiagnosticInfo.h>
+#include <llvm/IR/DiagnosticPrinter.h>
+#include <llvm/IR/LLVMContext.h>
+#include <llvm/Support/SourceMgr.h>
+#include <llvm/IR/Module.h>
+#include <llvm/Support/FileSystem.h>
+#include <llvm/Support/raw_ostream.h>
+
+#include <cstdio>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// T.cpp and the precompiled header must agree on every flag that changes the language.
+const std::vector<const char*> kCommonFlags = {
+    VORNAK_CLANG, "-std=c++20", "-fPIC", "-O0", "-fno-color-diagnostics",
+};
+// Messages one per line, as g++ writes them with its caret lines turned off.
+const std::vector<const char*> kCompileFlags = {
+    "-gline-tables-only",  "-Wall",
+    "-fmessage-length=0",  "-fno-caret-diagnostics",
+    "-fno-diagnostics-fixit-info",
+};
+constexpr const char* kPch = "stdafx.h.pch";
+
+struct timespec ModificationTime(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return {0, 0};
+    return info.st_mtim;
+}
+
+bool Newer(const timespec& a, const timespec& b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// Reports the code generator's own messages (an invalid instruction in inline asm, for
+// one) as clang reports its own: "file:line:col: error: text", at the asm statement.
+class BackendMessages : public llvm::DiagnosticHandler {
+public:
+    BackendMessages(clang::CompilerInstance& compiler, bool& failed)
+        : compiler_(compiler), failed_(failed)
+    {
+    }
+
+    bool handleDiagnostics(const llvm::DiagnosticInfo& info) override
+    {
+        const bool error = info.getSeverity() == llvm::DS_Error;
+        if (!error && info.getSeverity() != llvm::DS_Warning)
+            return true;
+        failed_ = failed_ || error;
+        std::string text;
+        llvm::raw_string_ostream message(text);
+        std::string where = "T.cpp";
+        if (const auto* assembler = llvm::dyn_cast<llvm::DiagnosticInfoSrcMgr>(&info)) {
+            message << assembler->getSMDiag().getMessage();
+            const auto at = clang::SourceLocation::getFromRawEncoding(assembler->getLocCookie());
+            const clang::PresumedLoc place =
+                at.isValid() ? compiler_.getSourceManager().getPresumedLoc(at)
+                             : clang::PresumedLoc();
+            if (place.isValid())
+                where = std::string(place.getFilename()) + ':' + std::to_string(place.getLine()) +
+                        ':' + std::to_string(place.getColumn());
+        } else {
+            llvm::DiagnosticPrinterRawOStream printer(message);
+            info.print(printer);
+        }
+        out_ << where << ": " << (error ? "error" : "warning") << ": " << message.str() << '\n';
+        return true;
+    }
+
+    std::string Text() { return out_.str(); }
+
+private:
+    clang::CompilerInstance& compiler_;
+    bool& failed_;
+    std::string text_;
+    llvm::raw_string_ostream out_{text_};
+};
+
+// Generates code into "T.o" while the source manager is still there to place the code
+// generator's messages; moves the static initializers for the runtime first when asked.
+class ObjectAction : public clang::EmitLLVMOnlyAction {
+public:
+    ObjectAction(llvm::LLVMContext* context, bool initializersToRuntime)
+        : clang::EmitLLVMOnlyAction(context), initializersToRuntime_(initializersToRuntime)
+    {
+    }
+
+    bool Written() const { return written_; }
+    const std::string& BackendLog() const { return backendLog_; }
+
+protected:
+    void EndSourceFileAction() override
+    {
+        clang::EmitLLVMOnlyAction::EndSourceFileAction();
+        clang::CompilerInstance& compiler = getCompilerInstance();
+        std::unique_ptr<llvm::Module> module = takeModule();
+        if (!module || compiler.getDiagnostics().hasErrorOccurred())
+            return;
+        if (initializersToRuntime_)
+            MoveInitializersToSection(*module);
+
+        bool failed = false;
+        auto messages = std::make_unique<BackendMessages>(compiler, failed);
+        BackendMessages* backend = messages.get();
+        module->getContext().setDiagnosticHandler(std::move(messages));
+        std::error_code error;
+        auto object = std::make_unique<llvm::raw_fd_ostream>("T.o.new", error);
+        if (!error)
+            clang::EmitBackendOutput(compiler.getDiagnostics(), compiler.getHeaderSearchOpts(),
+                                     compiler.getCodeGenOpts(), compiler.getTargetOpts(),
+                                     compiler.getLangOpts(), module->getDataLayoutStr(),
+                                     module.get(), clang::Backend_EmitObj, std::move(object));
+        backendLog_ = backend->Text();
+        if (error)
+            backendLog_ += "T.o: error: " + error.message() + '\n';
+        written_ = !error && !failed && !compiler.getDiagnostics().hasErrorOccurred() &&
+                   std::rename("T.o.new", "T.o") == 0;
+        if (!written_)
+            std::remove("T.o.new");
+    }
+
+private:
+    bool initializersToRuntime_;
+    bool written_ = false;
+    std::string backendLog_;
+};
+
+} // namespace
+
+ClangCompiler::ClangCompiler(std::string folder)
+    : folder_(std::move(folder)), moduleCache_(new clang::InMemoryModuleCache)
+{
+}
+
+ClangCompiler::~ClangCompiler() = default;
+
+std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(bool forPch,
+                                                                     std::string& log) const
+{
+    std::vector<const char*> args = kCommonFlags;
+    if (forPch) {
+        args.insert(args.end(), {"-x", "c++-header", "stdafx.h", "-o", kPch});
+    } else {
+        args.insert(args.end(), kCompileFlags.begin(), kCompileFlags.end());
+        args.insert(args.end(), {"-c", "T.cpp", "-o", "T.o"});
+    }
+    std::string messages;
+    llvm::raw_string_ostream out(messages);
+    llvm::IntrusiveRefCntPtr<clang::DiagnosticOptions> options(new clang::DiagnosticOptions);
+    clang::CreateInvocationOptions create;
+    create.Diags = clang::CompilerInstance::createDiagnostics(
+        options.get(), new clang::TextDiagnosticPrinter(out, options.get()), true);
+    auto invocation = clang::createInvocation(args, create);
+    if (!invocation) {
+        log += out.str();
+        if (log.empty())
+            log = "clang could not be set up\n";
+        return nullptr;
+    }
+    // The server lives on: what a compile allocates must be freed.
+    invocation->getFrontendOpts().DisableFree = false;
+    // Paths inside the folder are recorded relative to it, and no time stamps are kept, so that
+    // a copied or installed folder can use the header precompiled elsewhere.
+    invocation->getHeaderSearchOpts().Sysroot = folder_;
+    if (forPch) {
+        invocation->getFrontendOpts().OutputFile = kPch;
+        invocation->getFrontendOpts().RelocatablePCH = true;
+        invocation->getFrontendOpts().IncludeTimestamps = false;
+    } else {
+        invocation->getFrontendOpts().OutputFile = "T.o";
+        invocation->getPreprocessorOpts().ImplicitPCHInclude = kPch;
+    }
+    return invocation;
+}
+
+bool ClangCompiler::PchIsCurrent() const
+{
+    const timespec made = ModificationTime(kPch);
+    return Newer(made, ModificationTime("stdafx.h")) &&
+           Newer(made, ModificationTime("/proc/self/exe"));
+}
+
+bool ClangCompiler::PreparePch(std::string& log)
+{
+    return PchIsCurrent() || MakePch(log);
+}
+
+bool ClangCompiler::MakePch(std::string& log)
+{
+    moduleCache_ = new clang::InMemoryModuleCache;
+    auto invocation = Invocation(true, log);
+    if (!invocation)
+        return false;
+    clang::CompilerInstance compiler;
+    compiler.setInvocation(std::move(invocation));
+    llvm::raw_string_ostream out(log);
+    compiler.createDiagnostics(new clang::TextDiagnosticPrinter(out, &compiler.getDiagnosticOpts()),
+                               true);
+    clang::GeneratePCHAction action;
+    const bool made = compiler.ExecuteAction(action);
+    if (!made)
+        std::remove(kPch);
+    return made;
+}
+
+bool ClangCompiler::Compile(std::string& log)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        log.clear();
+        auto invocation = Invocation(false, log);
+        if (!invocation)
+            return false;
+        // A new file manager for every compile: a shared one would remember the old "T.cpp".
+        clang::CompilerInstance compiler(std::make_shared<clang::PCHContainerOperations>(),
+                                         moduleCache_.get());
+        compiler.setInvocation(std::move(invocation));
+        llvm::raw_string_ostream out(log);
+        compiler.createDiagnostics(
+            new clang::TextDiagnosticPrinter(out, &compiler.getDiagnosticOpts()), true);
+
+        llvm::LLVMContext context;
+        ObjectAction action(&context, initializersToRuntime_);
+        const bool done = compiler.ExecuteAction(action);
+        out << action.BackendLog();
+        out.flush();
+        if (done && action.Written())
+            return true;
+        // A precompiled header that cannot be used (made by another clang, or damaged) is made
+        // again, once.
+        if (attempt == 0 && log.find(kPch) != std::string::npos && MakePch(log))
+            continue;
+        if (log.empty())
+            log = "T.cpp: error: clang failed without giving a reason\n";
+        return false;
+    }
+    return false;
+}

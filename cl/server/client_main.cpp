@@ -1,0 +1,121 @@
+// compile-client: the scripts' way to the compile server of their folder.
+//     compile-client compile|link|pid PARENT_PID
+// "compile" starts a server when none runs for this folder, or when the running one is out of
+// date. Exit code 0: done; 1: failed, the messages are in cl.log or link.log; 3: no server could
+// do it, the script goes on with g++. "pid" prints the server's pid (exit code 3 when none runs).
+#include "server_address.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+constexpr int kFallBack = 3;
+// A server that has to precompile the header first takes some seconds.
+constexpr int kStartMilliseconds = 120 * 1000;
+
+int Connect(const std::string& folder)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    const sockaddr_un address = ServerAddress(folder, length);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// Starts the server, detached from the caller: its own session, no terminal, none of the
+// caller's files (Vornak waits for the end of the script's output, which the server must not
+// hold). Returns once it listens, or has given up.
+void StartServer(const std::string& folder, const char* parent)
+{
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return;
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        dup2(ready[1], 3); // dup2 clears close-on-exec
+        closefrom(4);
+        const std::string server = folder + "/compile-server";
+        execl(server.c_str(), server.c_str(), "--parent", parent, "--ready-fd", "3", nullptr);
+        _exit(127);
+    }
+    close(ready[1]);
+    if (child > 0) {
+        // One byte when it is ready; the end of the pipe when it went (lost the race for the
+        // name to another server, or failed).
+        pollfd wait{ready[0], POLLIN, 0};
+        char byte = 0;
+        if (poll(&wait, 1, kStartMilliseconds) == 1)
+            [[maybe_unused]] const ssize_t got = read(ready[0], &byte, 1);
+        waitpid(child, nullptr, WNOHANG);
+    }
+    close(ready[0]);
+}
+
+// Sends the request and returns the answer's line; empty when the server went away.
+std::string Ask(int fd, const std::string& request)
+{
+    const std::string line = request + '\n';
+    if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+        return {};
+    std::string answer;
+    char c = 0;
+    for (;;) {
+        const ssize_t got = read(fd, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got != 1 || c == '\n')
+            break;
+        answer += c;
+    }
+    return answer;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string request = argv[1];
+    const char* parent = argc > 2 ? argv[2] : "0";
+    const std::string folder = OwnFolder();
+    if (folder.empty())
+        return kFallBack;
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = Connect(folder);
+        if (fd < 0 && request == "compile") {
+            StartServer(folder, parent);
+            fd = Connect(folder);
+        }
+        if (fd < 0)
+            return kFallBack;
+        const std::string answer = Ask(fd, request);
+        close(fd);
+        if (request == "pid") {
+            std::printf("%s\n", answer.c_str());
+            return answer.empty() ? kFallBack : 0;
+        }
+        if (answer == "0")
+            return 0;
+        if (answer == "1")
+            return 1;
+        if (answer != "R" || request != "compile")
+            return kFallBack; // crashed while at it, or cannot do it
+    }
+    return kFallBack;
+}

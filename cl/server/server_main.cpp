@@ -1,0 +1,175 @@
+// compile-server: keeps clang and the precompiled "stdafx.h" loaded for one toolchain folder,
+// and compiles and links on request of compile-client (run by MyCL.bat and MyLink.bat).
+//     compile-server --parent PID [--ready-fd FD]
+//     compile-server --prepare      (makes stdafx.h.pch if it is stale, and ends)
+// It ends when process PID (the program that ran the scripts) ends, after an idle while, or,
+// after answering "R", when a file it depends on has changed: the client then starts a new one.
+// Requests, one line each on a connection of their own: "compile", "link", "pid".
+// Answers: "0" done, "1" failed (messages in cl.log or link.log), "F" not here (the client
+// falls back to the scripts' g++ path), "R" out of date, or the server's pid.
+#include "clang_compiler.h"
+#include "module_linker.h"
+#include "server_address.h"
+#include "watched_files.h"
+
+#include <llvm/Support/TargetSelect.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <malloc.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+
+namespace {
+
+constexpr int kIdleMilliseconds = 30 * 60 * 1000;
+
+int ParentHandle(pid_t parent)
+{
+    if (parent <= 1)
+        return -1;
+    return static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+}
+
+std::string ReadRequest(int connection)
+{
+    std::string request;
+    char c = 0;
+    pollfd wait{connection, POLLIN, 0};
+    while (request.size() < 64 && poll(&wait, 1, 5000) == 1 && read(connection, &c, 1) == 1 &&
+           c != '\n')
+        request += c;
+    return request;
+}
+
+void Reply(int connection, const std::string& answer)
+{
+    const std::string line = answer + '\n';
+    [[maybe_unused]] const ssize_t written = write(connection, line.data(), line.size());
+}
+
+bool WriteFile(const char* path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    return static_cast<bool>(file);
+}
+
+// The runtime runs the module's static initializers itself when it names their section.
+bool RuntimeRunsInitializers()
+{
+    std::ifstream source("module_runtime.cpp", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(source)), {});
+    return text.find("vornak_init") != std::string::npos;
+}
+
+struct ObjectStamp {
+    ino_t inode = 0;
+    long seconds = -1;
+    long nanoseconds = 0;
+    bool operator==(const ObjectStamp&) const = default;
+};
+
+ObjectStamp StampOf(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return {};
+    return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    pid_t parent = 0;
+    int ready = -1;
+    const bool prepareOnly = argc == 2 && std::string(argv[1]) == "--prepare";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--parent")
+            parent = static_cast<pid_t>(std::atol(argv[i + 1]));
+        else if (option == "--ready-fd")
+            ready = std::atoi(argv[i + 1]);
+    }
+    const std::string folder = OwnFolder();
+    if (folder.empty() || chdir(folder.c_str()) != 0)
+        return 1;
+    std::signal(SIGPIPE, SIG_IGN);
+    if (prepareOnly) {
+        std::string log;
+        const bool made = ClangCompiler(folder).PreparePch(log);
+        std::fputs(log.c_str(), stderr);
+        return made ? 0 : 1;
+    }
+
+    // The name is the lock: of two servers started at once, the second finds it taken and goes.
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    const sockaddr_un address = ServerAddress(folder, length);
+    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        listen(listener, 16) != 0)
+        return 0;
+    const int parentHandle = ParentHandle(parent);
+    if (parent > 1 && parentHandle < 0)
+        return 0; // the program that asked for the server is gone already
+
+    const WatchedFiles watched({"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh",
+                                "compile-server"});
+    llvm::InitializeNativeTarget();
+    llvm::InitializeNativeTargetAsmPrinter();
+    llvm::InitializeNativeTargetAsmParser(); // for inline asm
+    ClangCompiler compiler(folder);
+    compiler.SetInitializersToRuntime(RuntimeRunsInitializers());
+    ModuleLinker linker;
+    std::string log;
+    if (!compiler.PreparePch(log) || !linker.Prepare(log)) {
+        WriteFile("cl.log", log);
+        return 1;
+    }
+    if (ready >= 0) {
+        [[maybe_unused]] const ssize_t written = write(ready, "1", 1);
+        close(ready);
+    }
+
+    ObjectStamp compiled; // T.o as this server wrote it last
+    pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
+    for (;;) {
+        const int count = poll(events, parentHandle >= 0 ? 2 : 1, kIdleMilliseconds);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0 || (parentHandle >= 0 && events[1].revents != 0))
+            return 0;
+        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            continue;
+        const std::string request = ReadRequest(connection);
+        if (request == "pid") {
+            Reply(connection, std::to_string(getpid()));
+        } else if (watched.Changed()) {
+            // Free the name first, so that the client's new server can take it at once.
+            close(listener);
+            Reply(connection, "R");
+            return 0;
+        } else if (request == "compile") {
+            const bool compiled_ = compiler.Compile(log);
+            WriteFile("cl.log", log);
+            compiled = compiled_ ? StampOf("T.o") : ObjectStamp{};
+            Reply(connection, compiled_ ? "0" : "1");
+        } else if (request == "link") {
+            // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
+            if (compiled == ObjectStamp{} || StampOf("T.o") != compiled)
+                Reply(connection, "F");
+            else
+                Reply(connection, linker.Link() ? "0" : "1");
+        } else {
+            Reply(connection, "F");
+        }
+        close(connection);
+        // What a compile freed goes back to the system: the server stays small between Runs.
+        malloc_trim(0);
+    }
+}
