@@ -23,7 +23,7 @@ fi
 
 # A user types "Demo1" for "void Demo1()": functions are exported under their plain names
 # too (exports.awk). readelf, not nm: nm loads the linker plugins first, which takes longer.
-aliases=$(readelf -sW T.o 2>link.log | awk -f exports.awk)
+aliases=$(readelf -sW -U hex T.o 2>link.log | awk -f exports.awk)
 
 g++ $link_flags -o T.dll.new T.o rt.o $aliases 2>link.log || fail
 # A replacement in one step: a failed link leaves the old module in place.

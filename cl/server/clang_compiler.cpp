@@ -16,9 +16,9 @@
 #include <llvm/IR/DiagnosticInfo.h>
 #include <llvm/IR/DiagnosticPrinter.h>
 #include <llvm/IR/LLVMContext.h>
-#include <llvm/Support/SourceMgr.h>
 #include <llvm/IR/Module.h>
 #include <llvm/Support/FileSystem.h>
+#include <llvm/Support/SourceMgr.h>
 #include <llvm/Support/raw_ostream.h>
 
 #include <cstdio>
@@ -33,8 +33,7 @@ const std::vector<const char*> kCommonFlags = {
 };
 // Messages one per line, as g++ writes them with its caret lines turned off.
 const std::vector<const char*> kCompileFlags = {
-    "-gline-tables-only",  "-Wall",
-    "-fmessage-length=0",  "-fno-caret-diagnostics",
+    "-gline-tables-only",          "-Wall", "-fmessage-length=0", "-fno-caret-diagnostics",
     "-fno-diagnostics-fixit-info",
 };
 constexpr const char* kPch = "stdafx.h.pch";
@@ -58,8 +57,7 @@ class BackendMessages : public llvm::DiagnosticHandler {
 public:
     BackendMessages(clang::CompilerInstance& compiler, bool& failed)
         : compiler_(compiler), failed_(failed)
-    {
-    }
+    {}
 
     bool handleDiagnostics(const llvm::DiagnosticInfo& info) override
     {
@@ -73,9 +71,9 @@ public:
         if (const auto* assembler = llvm::dyn_cast<llvm::DiagnosticInfoSrcMgr>(&info)) {
             message << assembler->getSMDiag().getMessage();
             const auto at = clang::SourceLocation::getFromRawEncoding(assembler->getLocCookie());
-            const clang::PresumedLoc place =
-                at.isValid() ? compiler_.getSourceManager().getPresumedLoc(at)
-                             : clang::PresumedLoc();
+            const clang::PresumedLoc place = at.isValid()
+                                                 ? compiler_.getSourceManager().getPresumedLoc(at)
+                                                 : clang::PresumedLoc();
             if (place.isValid())
                 where = std::string(place.getFilename()) + ':' + std::to_string(place.getLine()) +
                         ':' + std::to_string(place.getColumn());
@@ -102,8 +100,7 @@ class ObjectAction : public clang::EmitLLVMOnlyAction {
 public:
     ObjectAction(llvm::LLVMContext* context, bool initializersToRuntime)
         : clang::EmitLLVMOnlyAction(context), initializersToRuntime_(initializersToRuntime)
-    {
-    }
+    {}
 
     bool Written() const { return written_; }
     const std::string& BackendLog() const { return backendLog_; }
@@ -149,8 +146,7 @@ private:
 
 ClangCompiler::ClangCompiler(std::string folder)
     : folder_(std::move(folder)), moduleCache_(new clang::InMemoryModuleCache)
-{
-}
+{}
 
 ClangCompiler::~ClangCompiler() = default;
 

@@ -57,8 +57,8 @@ void StartServer(const std::string& folder, const char* parent)
         // name to another server, or failed).
         pollfd wait{ready[0], POLLIN, 0};
         char byte = 0;
-        if (poll(&wait, 1, kStartMilliseconds) == 1)
-            [[maybe_unused]] const ssize_t got = read(ready[0], &byte, 1);
+        if (poll(&wait, 1, kStartMilliseconds) == 1) [[maybe_unused]]
+            const ssize_t got = read(ready[0], &byte, 1);
         waitpid(child, nullptr, WNOHANG);
     }
     close(ready[0]);

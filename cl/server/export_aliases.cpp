@@ -62,7 +62,8 @@ std::vector<ExportAlias> ExportAliases(const std::vector<DefinedSymbol>& symbols
         if (!IsIdentifier(name))
             continue;
         // ABI tags, as in "_Z5Demo1B5cxx11v" returning std::string.
-        while (rest.size() > 1 && rest[0] == 'B' && std::isdigit(static_cast<unsigned char>(rest[1]))) {
+        while (rest.size() > 1 && rest[0] == 'B' &&
+               std::isdigit(static_cast<unsigned char>(rest[1]))) {
             rest.remove_prefix(1);
             if (TakeName(rest).empty())
                 break;

@@ -41,10 +41,9 @@ bool MoveInitializersToSection(llvm::Module& module)
     std::vector<llvm::Constant*> functions;
     for (const auto& entry : entries)
         functions.push_back(entry.second);
-    auto* array = new llvm::GlobalVariable(module, type, /*isConstant=*/false,
-                                           llvm::GlobalValue::InternalLinkage,
-                                           llvm::ConstantArray::get(type, functions),
-                                           "vornak.initializers");
+    auto* array = new llvm::GlobalVariable(
+        module, type, /*isConstant=*/false, llvm::GlobalValue::InternalLinkage,
+        llvm::ConstantArray::get(type, functions), "vornak.initializers");
     array->setSection("vornak_init");
     array->setAlignment(llvm::Align(8));
     llvm::appendToCompilerUsed(module, {array});

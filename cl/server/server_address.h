@@ -34,9 +34,9 @@ inline sockaddr_un ServerAddress(const std::string& folder, socklen_t& length)
         hash *= 1099511628211ull;
     }
     char name[80];
-    const int size = std::snprintf(name, sizeof name, "vornak-compile-server-%u-%016llx",
-                                   static_cast<unsigned>(getuid()),
-                                   static_cast<unsigned long long>(hash));
+    const int size =
+        std::snprintf(name, sizeof name, "vornak-compile-server-%u-%016llx",
+                      static_cast<unsigned>(getuid()), static_cast<unsigned long long>(hash));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // sun_path[0] stays NUL: the abstract namespace.

@@ -117,8 +117,8 @@ int main(int argc, char** argv)
     if (parent > 1 && parentHandle < 0)
         return 0; // the program that asked for the server is gone already
 
-    const WatchedFiles watched({"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh",
-                                "compile-server"});
+    const WatchedFiles watched(
+        {"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"});
     llvm::InitializeNativeTarget();
     llvm::InitializeNativeTargetAsmPrinter();
     llvm::InitializeNativeTargetAsmParser(); // for inline asm
