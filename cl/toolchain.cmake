@@ -28,12 +28,13 @@ foreach(file IN LISTS VORNAK_TOOLCHAIN_FILES)
     list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/${file})
 endforeach()
 
-# stdafx.h.pch, the compile server's, is remade when the server is: it must be newer.
+# stdafx.h.pch, the compile server's, holds T.h too and is remade when the server is: it must
+# be newer than all three.
 add_custom_command(
     OUTPUT ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.pch
     COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh pch
-    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh
-            ${VORNAK_TOOLCHAIN_DIR}/prepare.sh compile-server
+    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/T.h
+            ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh compile-server
     COMMENT "Precompiling stdafx.h for modules"
     VERBATIM)
 add_custom_command(

@@ -297,16 +297,21 @@ void TestToolchain::compileErrors()
 
 void TestToolchain::errorOnTheIncludeLinesClaimsNoLine()
 {
-    // Without "T.h" the error is at line 2, one of the fixed include lines. It keeps the
-    // compiler's own form, which has no bracketed line number for Vornak to take.
+    // Without "T.h" the error is at line 2, one of the fixed include lines (or, for the compile
+    // server, in the precompiled header that holds T.h too). It keeps the compiler's own form,
+    // which has no bracketed line number for Vornak to take.
     const QString folder = CopyToolchain(QStringLiteral("no header"));
     QVERIFY(!folder.isEmpty());
     QVERIFY(QFile::remove(folder + QStringLiteral("T.h")));
 
     QCOMPARE(Compile(folder, QStringLiteral("void Demo1() {}\n")), 1);
-    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")),
-             (QStringList{QStringLiteral("T.cpp"),
-                          QStringLiteral("T.cpp:2:10: fatal error: 'T.h' file not found")}));
+    const QStringList entries = ReadEntries(folder + QStringLiteral("ret.txt"));
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[0], QStringLiteral("T.cpp"));
+    QVERIFY2(entries[1].endsWith(QStringLiteral(":1:10: fatal error: 'T.h' file not found")) ||
+                 entries[1].endsWith(QStringLiteral(":2:10: fatal error: 'T.h' file not found")),
+             qPrintable(entries[1]));
+    QVERIFY2(!entries[1].contains(u'('), qPrintable(entries[1]));
 }
 
 void TestToolchain::staleHeaderIsPrecompiledAgain_data()

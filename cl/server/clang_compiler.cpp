@@ -28,8 +28,15 @@
 namespace {
 
 // T.cpp and the precompiled header must agree on every flag that changes the language.
+// -fpch-instantiate-templates: what the headers instantiate is done once, in the precompiled
+// header, instead of at the end of every compile (about 70 ms each).
 const std::vector<const char*> kCommonFlags = {
-    VORNAK_CLANG, "-std=c++20", "-fPIC", "-O0", "-fno-color-diagnostics",
+    VORNAK_CLANG,
+    "-std=c++20",
+    "-fPIC",
+    "-O0",
+    "-fno-color-diagnostics",
+    "-fpch-instantiate-templates",
 };
 // Messages one per line, as g++ writes them with its caret lines turned off.
 const std::vector<const char*> kCompileFlags = {
@@ -179,6 +186,9 @@ std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(bool forPch
     // a copied or installed folder can use the header precompiled elsewhere.
     invocation->getHeaderSearchOpts().Sysroot = folder_;
     if (forPch) {
+        // T.h too: every T.cpp includes it right after stdafx.h, and its "#pragma once" then
+        // skips it there.
+        invocation->getPreprocessorOpts().Includes.push_back("T.h");
         invocation->getFrontendOpts().OutputFile = kPch;
         invocation->getFrontendOpts().RelocatablePCH = true;
         invocation->getFrontendOpts().IncludeTimestamps = false;
@@ -192,7 +202,7 @@ std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(bool forPch
 bool ClangCompiler::PchIsCurrent() const
 {
     const timespec made = ModificationTime(kPch);
-    return Newer(made, ModificationTime("stdafx.h")) &&
+    return Newer(made, ModificationTime("stdafx.h")) && Newer(made, ModificationTime("T.h")) &&
            Newer(made, ModificationTime("/proc/self/exe"));
 }
 

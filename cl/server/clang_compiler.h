@@ -23,7 +23,8 @@ public:
     ClangCompiler(const ClangCompiler&) = delete;
     ClangCompiler& operator=(const ClangCompiler&) = delete;
 
-    // Makes "stdafx.h.pch" unless it is newer than "stdafx.h" and the compiler. Writes what went
+    // Makes "stdafx.h.pch" (stdafx.h and T.h) unless it is newer than both and the compiler.
+    // Writes what went
     // wrong into `log`.
     bool PreparePch(std::string& log);
     // Compiles "T.cpp" into "T.o" (replaced in one step); on failure `log` holds the messages,
