@@ -22,8 +22,15 @@ if [ -x ./compile-client ]; then
 fi
 
 # A user types "Demo1" for "void Demo1()": functions are exported under their plain names
-# too (exports.awk). readelf, not nm: nm loads the linker plugins first, which takes longer.
-aliases=$(readelf -sW -U hex T.o 2>link.log | awk -f exports.awk)
+# too (exports.awk), in the code page the user types them in. readelf, not nm: nm loads the
+# linker plugins first, which takes longer.
+set_code_flags
+if [ -z "$charset_flags" ]; then
+    aliases=$(readelf -sW -U hex T.o 2>link.log | awk -f exports.awk)
+else
+    aliases=$(readelf -sW -U hex T.o 2>link.log | awk -v encode=1 -f exports.awk |
+        iconv -c -f UTF-8 -t "$charset" | awk -v decode=1 -f exports.awk)
+fi
 
 g++ $link_flags -o T.dll.new T.o rt.o $aliases 2>link.log || fail
 # A replacement in one step: a failed link leaves the old module in place.

@@ -617,6 +617,13 @@ void TestToolchain::gbkTextArrivesInGbk()
     RunEntry(folder, "Demo1");
     QCOMPARE(printed, (QByteArrayList{"\xC4\xE3\xBA\xC3", "\xC4\xE3", "\xBA\xC3"}));
 
+    // A function named in Chinese is called by its name in GBK, as Vornak looks it up.
+    QCOMPARE(Compile(folder, QStringLiteral("void 测试() { Print(\"好\"); }\n")), 0);
+    QCOMPARE(Run(folder, QStringLiteral("MyLink.bat")), 0);
+    bool found = false;
+    QCOMPARE(RunEntry(folder, "\xB2\xE2\xCA\xD4", &found), QByteArray("\xBA\xC3"));
+    QVERIFY(found);
+
     // Messages come in English, in the same code page: ‘’ are not in GBK, so g++ uses '.
     QCOMPARE(Compile(folder, QStringLiteral("void Demo1()\n{\n    你好();\n}\n")), 1);
     QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")).value(1),
