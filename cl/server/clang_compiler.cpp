@@ -182,6 +182,7 @@ std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(bool forPch
     }
     // The server lives on: what a compile allocates must be freed.
     invocation->getFrontendOpts().DisableFree = false;
+    invocation->getCodeGenOpts().DisableFree = false;
     // Paths inside the folder are recorded relative to it, and no time stamps are kept, so that
     // a copied or installed folder can use the header precompiled elsewhere.
     invocation->getHeaderSearchOpts().Sysroot = folder_;

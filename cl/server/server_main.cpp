@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <malloc.h>
@@ -95,6 +96,8 @@ int main(int argc, char** argv)
         else if (option == "--ready-fd")
             ready = std::atoi(argv[i + 1]);
     }
+    if (ready >= 0)
+        fcntl(ready, F_SETFD, FD_CLOEXEC); // not for g++ or mold
     const std::string folder = OwnFolder();
     if (folder.empty() || chdir(folder.c_str()) != 0)
         return 1;
