@@ -6,6 +6,7 @@
 #include "toolchain_copy.h"
 
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -17,11 +18,13 @@
 
 namespace {
 
-// Live processes (not zombies) running this folder's compile-server.
+// Live processes (not zombies) running this folder's compile-server. A server's child that
+// has not yet become the linker it runs does not count.
 QList<qint64> ServerProcesses(const QString& folder)
 {
     const QString server = QFileInfo(folder + QStringLiteral("compile-server")).canonicalFilePath();
     QList<qint64> found;
+    QList<qint64> parents;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString& entry : entries) {
         bool number = false;
@@ -31,12 +34,19 @@ QList<qint64> ServerProcesses(const QString& folder)
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly))
             continue;
+        // "pid (name) state ppid ..."
         const QByteArray fields = stat.readAll();
-        const qsizetype close = fields.lastIndexOf(')');
-        if (close > 0 && fields.mid(close + 2, 1) != "Z")
+        const QList<QByteArray> rest = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        if (rest.value(0) != "Z") {
             found << pid;
+            parents << rest.value(1).toLongLong();
+        }
     }
-    return found;
+    QList<qint64> servers;
+    for (qsizetype i = 0; i < found.size(); ++i)
+        if (!found.contains(parents[i]))
+            servers << found[i];
+    return servers;
 }
 
 bool GoneWithin(const QString& folder, int seconds)
@@ -113,6 +123,8 @@ int TestCompileServer::Compile(const QString& folder)
 qint64 TestCompileServer::OnlyServer(const QString& folder)
 {
     const QList<qint64> servers = ServerProcesses(folder);
+    if (servers.size() != 1)
+        qWarning() << "compile servers of" << folder << servers;
     return servers.size() == 1 ? servers.first() : -1;
 }
 

@@ -234,9 +234,12 @@ bool ClangCompiler::Compile(std::string& log)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         log.clear();
-        auto invocation = Invocation(false, log);
-        if (!invocation)
+        // The driver's work (finding g++'s headers and libraries) is done once.
+        if (!compileInvocation_)
+            compileInvocation_ = Invocation(false, log);
+        if (!compileInvocation_)
             return false;
+        auto invocation = std::make_shared<clang::CompilerInvocation>(*compileInvocation_);
         // A new file manager for every compile: a shared one would remember the old "T.cpp".
         clang::CompilerInstance compiler(std::make_shared<clang::PCHContainerOperations>(),
                                          moduleCache_.get());

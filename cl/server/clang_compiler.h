@@ -40,6 +40,7 @@ private:
     bool PchIsCurrent() const;
 
     std::string folder_;
+    std::unique_ptr<clang::CompilerInvocation> compileInvocation_;
     // Holds the precompiled header's bytes from one compile to the next.
     llvm::IntrusiveRefCntPtr<clang::InMemoryModuleCache> moduleCache_;
     bool initializersToRuntime_ = false;

@@ -64,13 +64,9 @@ void StartServer(const std::string& folder, const char* parent)
     close(ready[0]);
 }
 
-// Sends the request and returns the answer's line; empty when the server went away.
-std::string Ask(int fd, const std::string& request)
+std::string ReadLine(int fd)
 {
-    const std::string line = request + '\n';
-    if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-        return {};
-    std::string answer;
+    std::string line;
     char c = 0;
     for (;;) {
         const ssize_t got = read(fd, &c, 1);
@@ -78,9 +74,19 @@ std::string Ask(int fd, const std::string& request)
             continue;
         if (got != 1 || c == '\n')
             break;
-        answer += c;
+        line += c;
     }
-    return answer;
+    return line;
+}
+
+// Sends the request and returns the answer's line; empty when the server went away at the work.
+// *taken is false when it went before it took the request (it was ending already).
+std::string Ask(int fd, const std::string& request, bool* taken)
+{
+    const std::string line = request + '\n';
+    *taken = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
+             ReadLine(fd) == "+";
+    return *taken ? ReadLine(fd) : std::string();
 }
 
 } // namespace
@@ -96,16 +102,25 @@ int main(int argc, char** argv)
     if (folder.empty())
         return kFallBack;
 
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
         int fd = Connect(folder);
-        if (fd < 0 && request == "compile") {
+        // A server that is still ending (killed, or out of date) may hold the name a moment
+        // longer: the new one then finds it taken and goes; another try after a pause.
+        for (int start = 0; fd < 0 && request == "compile" && start < 3; ++start) {
+            if (start > 0)
+                usleep(50 * 1000);
             StartServer(folder, parent);
             fd = Connect(folder);
         }
         if (fd < 0)
             return kFallBack;
-        const std::string answer = Ask(fd, request);
+        bool taken = false;
+        const std::string answer = Ask(fd, request, &taken);
         close(fd);
+        if (!taken) {
+            usleep(20 * 1000); // it is ending: try again, with a new server for a compile
+            continue;
+        }
         if (request == "pid") {
             std::printf("%s\n", answer.c_str());
             return answer.empty() ? kFallBack : 0;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,8 +120,9 @@ bool ModuleLinker::Prepare(std::string& log)
     return true;
 }
 
-bool ModuleLinker::Link()
+void ModuleLinker::Start()
 {
+    Cancel();
     std::vector<std::string> args(command_.begin(), command_.begin() + objectsAt_);
     args.push_back("T.o");
     args.push_back("rt.o");
@@ -138,22 +140,56 @@ bool ModuleLinker::Link()
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "link.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    const bool linked = started == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-                        WEXITSTATUS(status) == 0;
-    if (!linked) {
-        if (started != 0) {
-            if (FILE* log = std::fopen("link.log", "w")) {
-                std::fputs("ld.mold could not be started\n", log);
-                std::fclose(log);
-            }
+    runtime_ = RuntimeStamp();
+    if (posix_spawnp(&linker_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        linker_ = 0;
+        if (FILE* log = std::fopen("link.log", "w")) {
+            std::fputs("ld.mold could not be started\n", log);
+            std::fclose(log);
         }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    started_ = true;
+}
+
+bool ModuleLinker::Wait()
+{
+    int status = 0;
+    const bool linked = linker_ > 0 && waitpid(linker_, &status, 0) == linker_ &&
+                        WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    linker_ = 0;
+    started_ = false;
+    return linked;
+}
+
+void ModuleLinker::Cancel()
+{
+    if (!started_)
+        return;
+    Wait();
+    std::remove("T.dll.new");
+}
+
+bool ModuleLinker::Finish()
+{
+    // rt.o remade by MyLink.bat since the link began: once more with the new one.
+    if (started_ && RuntimeStamp() != runtime_)
+        Start();
+    if (!started_)
+        Start();
+    if (!Wait()) {
         std::remove("T.dll.new");
         return false;
     }
     // One step: Vornak never sees a half-written module.
     return std::rename("T.dll.new", "T.dll") == 0;
+}
+
+std::string ModuleLinker::RuntimeStamp()
+{
+    struct stat info {};
+    if (stat("rt.o", &info) != 0)
+        return {};
+    return std::to_string(info.st_ino) + ':' + std::to_string(info.st_size) + ':' +
+           std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
 }

@@ -5,8 +5,8 @@
 // It ends when process PID (the program that ran the scripts) ends, after an idle while, or,
 // after answering "R", when a file it depends on has changed: the client then starts a new one.
 // Requests, one line each on a connection of their own: "compile", "link", "pid".
-// Answers: "0" done, "1" failed (messages in cl.log or link.log), "F" not here (the client
-// falls back to the scripts' g++ path), "R" out of date, or the server's pid.
+// Answers, after a line "+" (taken): "0" done, "1" failed (messages in cl.log or link.log), "F" not
+// here (the client falls back to the scripts' g++ path), "R" out of date, or the server's pid.
 #include "clang_compiler.h"
 #include "module_linker.h"
 #include "server_address.h"
@@ -153,6 +153,9 @@ int main(int argc, char** argv)
         if (connection < 0)
             continue;
         const std::string request = ReadRequest(connection);
+        // Taken: from here on, a connection that ends without an answer means this server died
+        // at the work (the client then leaves the Run to g++), not that it was already ending.
+        Reply(connection, "+");
         if (request == "pid") {
             Reply(connection, std::to_string(getpid()));
         } else if (watched.Changed()) {
@@ -161,16 +164,22 @@ int main(int argc, char** argv)
             Reply(connection, "R");
             return 0;
         } else if (request == "compile") {
-            const bool compiled_ = compiler.Compile(log);
+            linker.Cancel();
+            const bool done = compiler.Compile(log);
             WriteFile("cl.log", log);
-            compiled = compiled_ ? StampOf("T.o") : ObjectStamp{};
-            Reply(connection, compiled_ ? "0" : "1");
+            compiled = done ? StampOf("T.o") : ObjectStamp{};
+            Reply(connection, done ? "0" : "1");
+            // MyLink.bat comes next: its link starts now.
+            if (done)
+                linker.Start();
         } else if (request == "link") {
             // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
-            if (compiled == ObjectStamp{} || StampOf("T.o") != compiled)
+            if (compiled == ObjectStamp{} || StampOf("T.o") != compiled) {
+                linker.Cancel();
                 Reply(connection, "F");
-            else
-                Reply(connection, linker.Link() ? "0" : "1");
+            } else {
+                Reply(connection, linker.Finish() ? "0" : "1");
+            }
         } else {
             Reply(connection, "F");
         }
