@@ -3,10 +3,14 @@
 # Run as "/bin/sh <folder>/MyCL.bat" from any directory; everything happens in <folder>.
 case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 . ./settings.sh
-set_code_flags
 
-# The compile server (clang, kept warm between Runs) takes UTF-8 source only. It ends with
-# the program that runs this script, $PPID. Exit code 3: no server could do it; g++ does.
+# The compile server (clang, kept warm between Runs) takes UTF-8 or ASCII source only; most
+# locales say so in their names, which spares asking "locale". It ends with the program that
+# runs this script, $PPID. Exit code 3: no server could do it; g++ does.
+case $LC_CTYPE in
+*.UTF-8 | *.utf8 | *.UTF8 | *.utf-8 | '' | C | POSIX) charset_flags= ;;
+*) set_code_flags ;;
+esac
 if [ -z "$charset_flags" ] && [ -x ./compile-client ]; then
     ./compile-client compile "$PPID"
     case $? in
@@ -18,6 +22,7 @@ if [ -z "$charset_flags" ] && [ -x ./compile-client ]; then
     esac
 fi
 
+set_code_flags
 pch_is_current || make_pch 2>/dev/null
 
 if g++ $code_flags $message_flags -pipe -c T.cpp -o T.o 2>cl.log; then
