@@ -27,12 +27,20 @@
 namespace {
 
 constexpr int kIdleMilliseconds = 30 * 60 * 1000;
+constexpr int kLookMilliseconds = 2000;
 
+// A handle that becomes readable when the process ends; -1 on kernels before 5.3, where the
+// server looks every few seconds instead.
 int ParentHandle(pid_t parent)
 {
     if (parent <= 1)
         return -1;
     return static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+}
+
+bool ParentLives(pid_t parent)
+{
+    return kill(parent, 0) == 0 || errno == EPERM;
 }
 
 std::string ReadRequest(int connection)
@@ -117,7 +125,7 @@ int main(int argc, char** argv)
         listen(listener, 16) != 0)
         return 0;
     const int parentHandle = ParentHandle(parent);
-    if (parent > 1 && parentHandle < 0)
+    if (parent > 1 && !ParentLives(parent))
         return 0; // the program that asked for the server is gone already
 
     const WatchedFiles watched(
@@ -143,12 +151,20 @@ int main(int argc, char** argv)
 
     ObjectStamp compiled; // T.o as this server wrote it last
     pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
+    int idleFor = 0;
     for (;;) {
-        const int count = poll(events, parentHandle >= 0 ? 2 : 1, kIdleMilliseconds);
+        const bool lookAtParent = parentHandle < 0 && parent > 1;
+        const int count = poll(events, parentHandle >= 0 ? 2 : 1,
+                               lookAtParent ? kLookMilliseconds : kIdleMilliseconds);
         if (count < 0 && errno == EINTR)
+            continue;
+        if (lookAtParent && !ParentLives(parent))
+            return 0;
+        if (count == 0 && lookAtParent && (idleFor += kLookMilliseconds) < kIdleMilliseconds)
             continue;
         if (count <= 0 || (parentHandle >= 0 && events[1].revents != 0))
             return 0;
+        idleFor = 0;
         const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
