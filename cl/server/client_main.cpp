@@ -30,14 +30,17 @@ int Connect(const std::string& folder)
     return -1;
 }
 
+enum class Start { Ready, Lost, Failed };
+
 // Starts the server, detached from the caller: its own session, no terminal, none of the
 // caller's files (Vornak waits for the end of the script's output, which the server must not
-// hold). Returns once it listens, or has given up.
-void StartServer(const std::string& folder, const char* parent)
+// hold). Returns once it listens (Ready), or has gone: Lost when another server has the name
+// (the server ends with 0 then), Failed when it cannot start at all.
+Start StartServer(const std::string& folder, const char* parent)
 {
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0)
-        return;
+        return Start::Failed;
     const pid_t child = fork();
     if (child == 0) {
         setsid();
@@ -52,16 +55,22 @@ void StartServer(const std::string& folder, const char* parent)
         _exit(127);
     }
     close(ready[1]);
+    Start result = Start::Failed;
     if (child > 0) {
-        // One byte when it is ready; the end of the pipe when it went (lost the race for the
-        // name to another server, or failed).
+        // One byte when it is ready; the end of the pipe when it went.
         pollfd wait{ready[0], POLLIN, 0};
         char byte = 0;
-        if (poll(&wait, 1, kStartMilliseconds) == 1) [[maybe_unused]]
-            const ssize_t got = read(ready[0], &byte, 1);
-        waitpid(child, nullptr, WNOHANG);
+        if (poll(&wait, 1, kStartMilliseconds) == 1 && read(ready[0], &byte, 1) == 1) {
+            result = Start::Ready;
+        } else {
+            int status = 0;
+            if (waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+                WEXITSTATUS(status) == 0)
+                result = Start::Lost;
+        }
     }
     close(ready[0]);
+    return result;
 }
 
 std::string ReadLine(int fd)
@@ -109,7 +118,8 @@ int main(int argc, char** argv)
         for (int start = 0; fd < 0 && request == "compile" && start < 3; ++start) {
             if (start > 0)
                 usleep(50 * 1000);
-            StartServer(folder, parent);
+            if (StartServer(folder, parent) == Start::Failed)
+                return kFallBack;
             fd = Connect(folder);
         }
         if (fd < 0)
