@@ -28,6 +28,8 @@ namespace {
 
 constexpr int kIdleMilliseconds = 30 * 60 * 1000;
 constexpr int kLookMilliseconds = 2000;
+// After a compile of heavy code (<regex>, say) the server gives its free memory back.
+constexpr long kResidentLimit = 130l << 20;
 
 // A handle that becomes readable when the process ends; -1 on kernels before 5.3, where the
 // server looks every few seconds instead.
@@ -73,6 +75,19 @@ bool RuntimeRunsInitializers()
     std::ifstream source("module_runtime.cpp", std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(source)), {});
     return text.find("vornak_init") != std::string::npos;
+}
+
+// Resident memory, in bytes.
+long ResidentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
 }
 
 struct ObjectStamp {
@@ -130,9 +145,10 @@ int main(int argc, char** argv)
 
     const WatchedFiles watched(
         {"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"});
-    // What a compile frees stays with the server for the next one: giving it back to the system
-    // and faulting it in again costs a third of a compile. The peak stays well under 150 MB.
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    // What a compile frees stays with the server for the next one (up to 32 MB more than it
+    // holds between compiles, or up to kResidentLimit in all): giving it all back to the system
+    // and faulting it in again costs a third of a compile.
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
     llvm::InitializeNativeTarget();
     llvm::InitializeNativeTargetAsmPrinter();
     llvm::InitializeNativeTargetAsmParser(); // for inline asm
@@ -200,5 +216,7 @@ int main(int argc, char** argv)
             Reply(connection, "F");
         }
         close(connection);
+        if (ResidentBytes() > kResidentLimit)
+            malloc_trim(0);
     }
 }
