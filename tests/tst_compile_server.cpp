@@ -71,6 +71,7 @@ private slots:
     void restartsWhenAFileItDependsOnChanges_data();
     void restartsWhenAFileItDependsOnChanges();
     void killedServerIsReplacedByTheNextRun();
+    void serverDyingAtACompileLeavesThatRunToGpp();
     void endsWithTheProgramThatRanTheScripts();
     void twoFirstRunsAtOnceShareOneServer();
     void serverThatCannotStartLeavesTheRunToGpp();
@@ -186,6 +187,40 @@ void TestCompileServer::killedServerIsReplacedByTheNextRun()
     const qint64 after = OnlyServer(work_);
     QVERIFY(after > 0);
     QVERIFY(after != before);
+}
+
+void TestCompileServer::serverDyingAtACompileLeavesThatRunToGpp()
+{
+    // Code that takes clang a while, so that the server can be killed in the middle.
+    const QString folder = CopyToolchain(QStringLiteral("dies at work"));
+    QVERIFY(!folder.isEmpty());
+    QVERIFY(
+        MakeCode(folder, QStringLiteral("#include <regex>\n"
+                                        "void Demo1()\n"
+                                        "{\n"
+                                        "    std::regex a(\"x+\");\n"
+                                        "    std::wregex b(L\"y+\");\n"
+                                        "    std::cout << std::regex_replace(\"xx\", a, \"z\");\n"
+                                        "}\n")));
+    QObject owner;
+    QProcess* run = StartCompile(folder, &owner);
+    QDeadlineTimer started(30000);
+    QList<qint64> servers;
+    while ((servers = ServerProcesses(folder)).isEmpty() && !started.hasExpired())
+        QThread::msleep(20);
+    QCOMPARE(servers.size(), 1);
+    const qint64 server = servers.first();
+    QThread::msleep(400); // loading, then compiling
+    QCOMPARE(::kill(static_cast<pid_t>(server), SIGKILL), 0);
+    QVERIFY(run->waitForFinished(300000));
+    QCOMPARE(run->exitCode(), 0);
+    QFile object(folder + QStringLiteral("T.o"));
+    QVERIFY(object.open(QIODevice::ReadOnly));
+    if (object.readAll().contains("clang version"))
+        QSKIP("clang was done before the server could be stopped");
+    // g++ made it, and the next Run has a server again.
+    QCOMPARE(Compile(folder), 0);
+    QVERIFY(OnlyServer(folder) > 0);
 }
 
 void TestCompileServer::endsWithTheProgramThatRanTheScripts()
