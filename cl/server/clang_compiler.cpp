@@ -1,6 +1,7 @@
 #include "clang_compiler.h"
 
 #include "object_action.h"
+#include "source_charset.h"
 
 #include <clang/Basic/Diagnostic.h>
 #include <clang/Basic/DiagnosticOptions.h>
@@ -12,6 +13,7 @@
 #include <clang/Lex/PreprocessorOptions.h>
 #include <clang/Serialization/InMemoryModuleCache.h>
 #include <llvm/IR/LLVMContext.h>
+#include <llvm/Support/MemoryBuffer.h>
 #include <llvm/Support/raw_ostream.h>
 
 #include <cstdio>
@@ -136,7 +138,7 @@ bool ClangCompiler::MakePch(std::string& log)
     return made;
 }
 
-bool ClangCompiler::Compile(std::string& log)
+bool ClangCompiler::Compile(std::string& log, const std::string& charset)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         log.clear();
@@ -146,6 +148,17 @@ bool ClangCompiler::Compile(std::string& log)
         if (!compileInvocation_)
             return false;
         auto invocation = std::make_shared<clang::CompilerInvocation>(*compileInvocation_);
+        if (!charset.empty()) {
+            // clang reads UTF-8 only: it gets T.cpp converted, under T.cpp's name.
+            auto source = llvm::MemoryBuffer::getFile("T.cpp");
+            std::string utf8;
+            if (!source || !SourceToUtf8((*source)->getBuffer(), charset, utf8)) {
+                log = "T.cpp: error: cannot read it in " + charset + '\n';
+                return false;
+            }
+            invocation->getPreprocessorOpts().addRemappedFile(
+                "T.cpp", llvm::MemoryBuffer::getMemBufferCopy(utf8, "T.cpp").release());
+        }
         // A new file manager for every compile: a shared one would remember the old "T.cpp".
         clang::CompilerInstance compiler(std::make_shared<clang::PCHContainerOperations>(),
                                          moduleCache_.get());

@@ -28,8 +28,9 @@ public:
     // wrong into `log`.
     bool PreparePch(std::string& log);
     // Compiles "T.cpp" into "T.o" (replaced in one step); on failure `log` holds the messages,
-    // one per line, as "file:line:col: error: text".
-    bool Compile(std::string& log);
+    // one per line, as "file:line:col: error: text". `charset`: the code page T.cpp is written
+    // in, when not UTF-8 (GBK); its string literals keep that code page's bytes.
+    bool Compile(std::string& log, const std::string& charset = {});
     // Static initializers go into the section "vornak_init", run by the runtime, instead of
     // being run by the loader.
     void SetInitializersToRuntime(bool on) { initializersToRuntime_ = on; }

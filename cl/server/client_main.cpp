@@ -1,5 +1,5 @@
 // compile-client: the scripts' way to the compile server of their folder.
-//     compile-client compile|link|pid PARENT_PID
+//     compile-client compile|link|pid PARENT_PID [CODE_PAGE]
 // "compile" starts a server when none runs for this folder, or when the running one is out of
 // date. Exit code 0: done; 1: failed, the messages are in cl.log or link.log; 3: no server could
 // do it, the script goes on with g++. "pid" prints the server's pid (exit code 3 when none runs).
@@ -107,6 +107,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     const std::string request = argv[1];
     const char* parent = argc > 2 ? argv[2] : "0";
+    // The code page of T.cpp, when not UTF-8.
+    const std::string charset = argc > 3 && argv[3][0] != '\0' ? argv[3] : "";
     const std::string folder = OwnFolder();
     if (folder.empty())
         return kFallBack;
@@ -125,7 +127,8 @@ int main(int argc, char** argv)
         if (fd < 0)
             return kFallBack;
         bool taken = false;
-        const std::string answer = Ask(fd, request, &taken);
+        const std::string answer =
+            Ask(fd, charset.empty() ? request : request + ' ' + charset, &taken);
         close(fd);
         if (!taken) {
             usleep(20 * 1000); // it is ending: try again, with a new server for a compile

@@ -1,6 +1,7 @@
 #include "module_linker.h"
 
 #include "export_aliases.h"
+#include "source_charset.h"
 
 #include <llvm/Object/ObjectFile.h>
 #include <llvm/Support/Error.h>
@@ -120,15 +121,20 @@ bool ModuleLinker::Prepare(std::string& log)
     return true;
 }
 
-void ModuleLinker::Start()
+void ModuleLinker::Start(const std::string& charset)
 {
     Cancel();
+    charset_ = charset;
     std::vector<std::string> args(command_.begin(), command_.begin() + objectsAt_);
     args.push_back("T.o");
     args.push_back("rt.o");
-    // A user types "Demo1" for "void Demo1()".
-    for (const ExportAlias& alias : ExportAliases(DefinedSymbols("T.o")))
-        args.push_back("--defsym=" + alias.name + '=' + alias.target);
+    // A user types "Demo1" for "void Demo1()", in the code page of the locale.
+    for (const ExportAlias& alias : ExportAliases(DefinedSymbols("T.o"))) {
+        const std::string name =
+            charset.empty() ? alias.name : ConvertText(alias.name, "UTF-8", charset);
+        if (!name.empty())
+            args.push_back("--defsym=" + name + '=' + alias.target);
+    }
     args.insert(args.end(), command_.begin() + objectsAt_, command_.end());
 
     std::vector<char*> argv;
@@ -174,9 +180,9 @@ bool ModuleLinker::Finish()
 {
     // rt.o remade by MyLink.bat since the link began: once more with the new one.
     if (started_ && RuntimeStamp() != runtime_)
-        Start();
+        Start(charset_);
     if (!started_)
-        Start();
+        Start(charset_);
     if (!Wait()) {
         std::remove("T.dll.new");
         return false;

@@ -12,7 +12,8 @@ public:
     bool Prepare(std::string& log);
     // Starts linking "T.o" into "T.dll.new", in the background: the link runs while the caller
     // starts MyLink.bat. The linker's messages go to "link.log".
-    void Start();
+    // `charset`: the code page the user types names in, when not UTF-8.
+    void Start(const std::string& charset = {});
     // Waits for the link (starts it first if needed, or again when rt.o has changed since) and
     // renames "T.dll.new" to "T.dll". A failed link leaves "T.dll" as it was.
     bool Finish();
@@ -28,4 +29,5 @@ private:
     pid_t linker_ = 0;
     bool started_ = false;
     std::string runtime_; // rt.o as the running link found it
+    std::string charset_;
 };

@@ -4,7 +4,8 @@
 //     compile-server --prepare      (makes stdafx.h.pch if it is stale, and ends)
 // It ends when process PID (the program that ran the scripts) ends, after an idle while, or,
 // after answering "R", when a file it depends on has changed: the client then starts a new one.
-// Requests, one line each on a connection of their own: "compile", "link", "pid".
+// Requests, one line each on a connection of their own: "compile", "link", "pid"; "compile GBK"
+// for a T.cpp in that code page (the link that follows exports names in it too).
 // Answers, after a line "+" (taken): "0" done, "1" failed (messages in cl.log or link.log), "F" not
 // here (the client falls back to the scripts' g++ path), "R" out of date, or the server's pid.
 #include "clang_compiler.h"
@@ -184,7 +185,11 @@ int main(int argc, char** argv)
         const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
-        const std::string request = ReadRequest(connection);
+        const std::string line = ReadRequest(connection);
+        // "compile GBK": T.cpp is in that code page.
+        const std::string request = line.substr(0, line.find(' '));
+        const std::string charset =
+            line.find(' ') == std::string::npos ? std::string() : line.substr(line.find(' ') + 1);
         // Taken: from here on, a connection that ends without an answer means this server died
         // at the work (the client then leaves the Run to g++), not that it was already ending.
         Reply(connection, "+");
@@ -197,13 +202,13 @@ int main(int argc, char** argv)
             return 0;
         } else if (request == "compile") {
             linker.Cancel();
-            const bool done = compiler.Compile(log);
+            const bool done = compiler.Compile(log, charset);
             WriteFile("cl.log", log);
             compiled = done ? StampOf("T.o") : ObjectStamp{};
             Reply(connection, done ? "0" : "1");
             // MyLink.bat comes next: its link starts now.
             if (done)
-                linker.Start();
+                linker.Start(charset);
         } else if (request == "link") {
             // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
             if (compiled == ObjectStamp{} || StampOf("T.o") != compiled) {
