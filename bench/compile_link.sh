@@ -1,7 +1,10 @@
 #!/bin/bash
 # Compile plus link of a 30-line snippet through MyCL.bat and MyLink.bat, against a plain
 # "g++ -std=c++20 -fPIC -shared" of the same code without the precompiled header, measured
-# alternately in the same run. Prints the median of each and their ratio.
+# alternately in the same run. Prints the median of each and their ratio, the compile and the
+# link apart, the first build after the compile server starts, and the server's memory.
+# The scripts run from this shell, as from Vornak: their parent lives on, and so does the
+# compile server they start.
 # Usage: bench/compile_link.sh [built toolchain folder, default out/cl] [runs, default 10]
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,24 +53,59 @@ SNIPPET
 { printf '#include "stdafx.h"\n#include "T.h"\n'; cat "$scratch/snippet.cpp"; } |
     sed 's/$/\r/' >"$folder/T.cpp"
 
-seconds() { # runs the command, prints its wall time
+cd "$scratch" # not the toolchain folder
+elapsed=0
+measure() { # runs the command in this shell, sets elapsed to its wall time in microseconds
     local start=$EPOCHREALTIME
     "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
     local end=$EPOCHREALTIME
-    echo "$(( (${end/./} - ${start/./}) ))"
+    elapsed=$(( (${end/./} - ${start/./}) ))
 }
-toolchain_build() { /bin/sh "$folder/MyCL.bat" && /bin/sh "$folder/MyLink.bat"; }
+compile() { /bin/sh "$folder/MyCL.bat"; }
+link() { /bin/sh "$folder/MyLink.bat"; }
 plain_build() { g++ -std=c++20 -fPIC -shared "$scratch/snippet.cpp" -o "$scratch/plain.so"; }
+server_pid() { [ -x "$folder/compile-client" ] && "$folder/compile-client" pid 2>/dev/null; }
+stop_server() {
+    local pid
+    pid=$(server_pid) || return 0
+    kill "$pid" 2>/dev/null
+    while kill -0 "$pid" 2>/dev/null && [ "$(ps -o stat= -p "$pid")" != Z ]; do sleep 0.05; done
+}
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-toolchain_build >/dev/null # warm the caches
+# The first build after the server starts (the folder's precompiled header on disk, the
+# server not running), against plain g++.
+first=()
+first_plain=()
+for ((i = 0; i < 3; i++)); do
+    stop_server
+    measure eval 'compile && link'
+    first+=("$elapsed")
+    measure plain_build
+    first_plain+=("$elapsed")
+done
+
+compile >/dev/null && link >/dev/null # warm the caches
 ours=()
+compiles=()
+links=()
 plain=()
 for ((i = 0; i < runs; i++)); do
-    ours+=("$(cd "$scratch" && seconds toolchain_build)")
-    plain+=("$(seconds plain_build)")
+    measure compile
+    compiles+=("$elapsed")
+    measure link
+    links+=("$elapsed")
+    ours+=("$(( ${compiles[-1]} + ${links[-1]} ))")
+    measure plain_build
+    plain+=("$elapsed")
 done
-median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 m_ours=$(median "${ours[@]}")
 m_plain=$(median "${plain[@]}")
-awk -v o="$m_ours" -v p="$m_plain" -v n="$runs" 'BEGIN {
-    printf "runs: %d\nMyCL.bat + MyLink.bat: median %.3f s\nplain g++ -shared:     median %.3f s\nspeed-up: %.2fx\n", n, o / 1e6, p / 1e6, p / o }'
+awk -v o="$m_ours" -v p="$m_plain" -v n="$runs" -v c="$(median "${compiles[@]}")" \
+    -v l="$(median "${links[@]}")" -v f="$(median "${first[@]}")" -v fp="$(median "${first_plain[@]}")" 'BEGIN {
+    printf "runs: %d\nMyCL.bat + MyLink.bat: median %.3f s (compile %.3f s, link %.3f s)\n", n, o / 1e6, c / 1e6, l / 1e6
+    printf "plain g++ -shared:     median %.3f s\nspeed-up: %.2fx\n", p / 1e6, p / o
+    printf "first build after the server starts: median %.3f s of 3 (plain g++ alongside: %.3f s)\n", f / 1e6, fp / 1e6 }'
+if pid=$(server_pid); then
+    grep -E '^(VmRSS|VmHWM)' "/proc/$pid/status" | sed 's/^/compile server /'
+fi

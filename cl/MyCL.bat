@@ -3,8 +3,31 @@
 # Run as "/bin/sh <folder>/MyCL.bat" from any directory; everything happens in <folder>.
 case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 . ./settings.sh
-set_code_flags
 
+# The compile server (clang, kept warm between Runs). It is told the code page of T.cpp when
+# that is not UTF-8 (most locales name theirs, which spares asking "locale"), and its messages
+# are in UTF-8. It ends with the program that runs this script, $PPID. Exit code 3: no server
+# could do it; g++ does.
+case $LC_CTYPE in
+*.UTF-8 | *.utf8 | *.UTF8 | *.utf-8 | '' | C | POSIX) charset= charset_flags= ;;
+*) set_code_flags ;;
+esac
+if [ -x ./compile-client ]; then
+    ./compile-client compile "$PPID" ${charset_flags:+"$charset"}
+    case $? in
+    0) exit 0 ;;
+    1)
+        if [ -n "$charset_flags" ]; then
+            iconv -c -f UTF-8 -t "$charset" cl.log | awk -f compile_errors.awk >ret.txt
+        else
+            awk -f compile_errors.awk cl.log >ret.txt
+        fi
+        exit 1
+        ;;
+    esac
+fi
+
+set_code_flags
 pch_is_current || make_pch 2>/dev/null
 
 if g++ $code_flags $message_flags -pipe -c T.cpp -o T.o 2>cl.log; then

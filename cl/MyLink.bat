@@ -12,9 +12,25 @@ fail() {
 
 runtime_is_current || make_runtime 2>link.log || fail
 
+# The compile server links the T.o it compiled; a T.o from g++ is linked below.
+if [ -x ./compile-client ]; then
+    ./compile-client link "$PPID"
+    case $? in
+    0) exit 0 ;;
+    1) fail ;;
+    esac
+fi
+
 # A user types "Demo1" for "void Demo1()": functions are exported under their plain names
-# too (exports.awk). readelf, not nm: nm loads the linker plugins first, which takes longer.
-aliases=$(readelf -sW T.o 2>link.log | awk -f exports.awk)
+# too (exports.awk), in the code page the user types them in. readelf, not nm: nm loads the
+# linker plugins first, which takes longer.
+set_code_flags
+if [ -z "$charset_flags" ]; then
+    aliases=$(readelf -sW -U hex T.o 2>link.log | awk -f exports.awk)
+else
+    aliases=$(readelf -sW -U hex T.o 2>link.log | awk -v encode=1 -f exports.awk |
+        iconv -c -f UTF-8 -t "$charset" | awk -v decode=1 -f exports.awk)
+fi
 
 # The module's static initializers are run by "Config" (module_runtime.cpp), where Vornak can
 # guard them, not by the loader: out of .init_array, into a plain section the runtime finds.

@@ -1,10 +1,11 @@
-# Turns g++'s diagnostics (one per line, no caret lines) into the lines of "ret.txt": the
-# source file's name, then one line per error in g++'s order.
+# Turns g++'s or clang's diagnostics (one per line, no caret lines) into the lines of
+# "ret.txt": the source file's name, then one line per error in the compiler's order.
 #
 # An error is reported at the line of T.cpp that caused it, as "T.cpp(L) : error: message",
 # the form Vornak takes a line number from. An error inside a header counts for the user's
-# line that led to it: the instantiation context before it ("required from"), a note after it
-# ("in expansion of macro", "required from here"), or the line that included the header.
+# line that led to it: g++'s instantiation context before it ("required from"), a note after
+# it (g++'s "in expansion of macro" and "required from here", clang's "in instantiation of
+# ... requested here"), or the line that included the header.
 # An error with no user line behind it keeps g++'s "file:line:col: error: message", which
 # Vornak shows as it is without claiming any line. Lines 1 and 2 of T.cpp are the two fixed
 # include lines, so errors there are not the user's.
@@ -73,6 +74,9 @@ function flush(   at, shown) {
         at = errorNote
     if (!at)
         at = errorIncluded
+    # clang names an instantiation context only once for the errors that share it.
+    if (!at && errorInHeader)
+        at = lastInstantiation
     if (at) {
         write(source "(" at ") : " errorKind ": " errorText)
     } else {
@@ -90,10 +94,13 @@ function flush(   at, shown) {
     if (firstLine == "" && $0 != "")
         firstLine = $0
 
+    # g++ continues a chain with "from" lines, clang with more "In file included from" lines.
     if ($0 ~ /^In file included from /) {
-        chainCount = 0
-        chainLine = 0
-        chainPending = 1
+        if (!chainPending) {
+            chainCount = 0
+            chainLine = 0
+            chainPending = 1
+        }
         chainEntry(substr($0, 23))
         next
     }
@@ -136,12 +143,15 @@ function flush(   at, shown) {
         if (!errorAt)
             errorAt = context
         errorNote = 0
+        errorInHeader = file != source
         errorIncluded = (file in includedFrom) ? includedFrom[file] : 0
     } else if (rest ~ /^warning: /) {
         flush()
     } else if (rest ~ /^note: /) {
-        if (pending && !errorNote && rest ~ /^note: +in expansion of macro/)
+        if (pending && !errorNote && rest ~ /^note: +(in expansion of macro|in instantiation of )/)
             errorNote = userLine(file, line)
+        if (rest ~ /^note: +in instantiation of / && userLine(file, line))
+            lastInstantiation = userLine(file, line)
     } else if (rest ~ /^ /) {
         # Instantiation context: "required from ...", "required from here", ...
         if (pending && !errorNote)

@@ -1,5 +1,6 @@
 # Makes what MyCL.bat and MyLink.bat would otherwise make on the first Run: the precompiled
-# header ("prepare.sh pch") and the module runtime rt.o ("prepare.sh runtime").
+# headers ("prepare.sh pch": stdafx.h.gch for g++, stdafx.h.pch for the compile server) and the
+# module runtime rt.o ("prepare.sh runtime").
 case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
 . ./settings.sh
 
@@ -7,6 +8,7 @@ case $1 in
 pch)
     set_code_flags
     make_pch
+    [ ! -x ./compile-server ] || ./compile-server --prepare
     [ -f stdafx.h.gch ]
     ;;
 runtime) make_runtime ;;

@@ -28,11 +28,13 @@ foreach(file IN LISTS VORNAK_TOOLCHAIN_FILES)
     list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/${file})
 endforeach()
 
+# stdafx.h.pch, the compile server's, holds T.h too and is remade when the server is: it must
+# be newer than all three.
 add_custom_command(
-    OUTPUT ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch
+    OUTPUT ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.pch
     COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh pch
-    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh
-            ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
+    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/T.h
+            ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh compile-server
     COMMENT "Precompiling stdafx.h for modules"
     VERBATIM)
 add_custom_command(
@@ -42,19 +44,22 @@ add_custom_command(
             ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
     COMMENT "Compiling the module runtime"
     VERBATIM)
-list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/rt.o)
+list(APPEND _toolchain_outputs ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.gch ${VORNAK_TOOLCHAIN_DIR}/stdafx.h.pch
+     ${VORNAK_TOOLCHAIN_DIR}/rt.o)
 
 add_custom_target(toolchain ALL
     DEPENDS ${_toolchain_outputs}
     COMMAND ${CMAKE_COMMAND} -DSAMPLE=${VORNAK_TOOLCHAIN_SOURCE}/sample.cpp
             -DTARGET=${VORNAK_TOOLCHAIN_DIR}/T.cpp -P ${VORNAK_TOOLCHAIN_SOURCE}/place_sample.cmake
     VERBATIM)
+add_dependencies(toolchain compile-client)
 add_dependencies(vornak toolchain)
 
 # cmake --install: the same files in DIR/cl/, the sample only where no "T.cpp" is, and the
 # precompiled header and rt.o made there, in place, so that the first Run is fast.
 list(TRANSFORM VORNAK_TOOLCHAIN_FILES PREPEND ${VORNAK_TOOLCHAIN_SOURCE}/
      OUTPUT_VARIABLE _toolchain_sources)
+install(TARGETS compile-server compile-client RUNTIME DESTINATION cl)
 install(FILES ${_toolchain_sources} DESTINATION cl)
 install(CODE "
     get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)

@@ -38,11 +38,18 @@ void TestInstall::installsProgramToolchainAndDesktopEntry()
     QVERIFY(QFileInfo(prefix + "/vornak").isExecutable());
     for (const char* file : {"MyCL.bat", "MyLink.bat", "stdafx.h", "T.h", "T.cpp", "rt.o"})
         QVERIFY2(QFileInfo::exists(prefix + "/cl/" + file), file);
-    // Made in place, so the first Run does not have to make it.
+    for (const char* program : {"compile-server", "compile-client"})
+        QVERIFY2(QFileInfo(prefix + "/cl/" + program).isExecutable(), program);
+    // Made in place, so the first Run does not have to make them: g++'s, and the compile
+    // server's, which must be newer than the server too.
     const QFileInfo header(prefix + "/cl/stdafx.h");
-    const QFileInfo precompiled(prefix + "/cl/stdafx.h.gch");
-    QVERIFY(precompiled.exists());
-    QVERIFY(precompiled.lastModified() >= header.lastModified());
+    for (const char* name : {"stdafx.h.gch", "stdafx.h.pch"}) {
+        const QFileInfo precompiled(prefix + "/cl/" + name);
+        QVERIFY2(precompiled.exists(), name);
+        QVERIFY(precompiled.lastModified() >= header.lastModified());
+    }
+    QVERIFY(QFileInfo(prefix + "/cl/stdafx.h.pch").lastModified() >=
+            QFileInfo(prefix + "/cl/compile-server").lastModified());
 
     QFile entry(prefix + "/share/applications/vornak.desktop");
     QVERIFY(entry.open(QIODevice::ReadOnly | QIODevice::Text));

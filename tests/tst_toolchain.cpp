@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <clocale>
@@ -134,7 +135,11 @@ private slots:
     void entryNames_data();
     void entryNames();
     void rebuiltModuleRunsNewCode();
+    void rangesAndViewsCompile();
+    void lineTablesNameTheUsersLine();
+    void initializersAreLeftToARuntimeThatRunsThem();
     void streamsAreRestoredOnRelease();
+    void gbkTextArrivesInGbk_data();
     void gbkTextArrivesInGbk();
 
 private:
@@ -143,7 +148,8 @@ private:
     int Compile(const QString& code) { return Compile(work_, code); }
     int Compile(const QString& folder, const QString& code);
     // Compiles and links; true when both scripts succeed.
-    bool Build(const QString& code);
+    bool Build(const QString& code) { return Build(work_, code); }
+    bool Build(const QString& folder, const QString& code);
     // Loads T.dll, calls the entry and releases the module; what it printed, joined.
     QByteArray RunEntry(const QString& folder, const char* name, bool* found = nullptr);
 
@@ -194,9 +200,9 @@ int TestToolchain::Compile(const QString& folder, const QString& code)
     return Run(folder, QStringLiteral("MyCL.bat"));
 }
 
-bool TestToolchain::Build(const QString& code)
+bool TestToolchain::Build(const QString& folder, const QString& code)
 {
-    return Compile(code) == 0 && Run(work_, QStringLiteral("MyLink.bat")) == 0;
+    return Compile(folder, code) == 0 && Run(folder, QStringLiteral("MyLink.bat")) == 0;
 }
 
 QByteArray TestToolchain::RunEntry(const QString& folder, const char* name, bool* found)
@@ -216,16 +222,17 @@ void TestToolchain::compileErrors_data()
 {
     QTest::addColumn<QString>("code");
     QTest::addColumn<QByteArray>("header"); // "user header.h", included by some snippets
-    // Entries after the first ("T.cpp"); one ending in "*" only has to begin with the rest.
+    // Entries after the first ("T.cpp"); one ending in "*" only has to begin with the rest; a
+    // last one of "*" alone: more may follow.
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("syntax error at editor line 5")
         << QStringLiteral("// one\nvoid Demo1()\n{\n    int x = 1;\n    x = 2\n}\n") << QByteArray()
-        << QStringList{QStringLiteral("T.cpp(7) : error: expected ‘;’ before ‘}’ token")};
+        << QStringList{QStringLiteral("T.cpp(7) : error: expected ';' after expression")};
     QTest::newRow("two errors in their order")
         << QStringLiteral("void Demo1()\n{\n    first();\n\n    second();\n}\n") << QByteArray()
-        << QStringList{QStringLiteral("T.cpp(5) : error: ‘first’ was not declared in this scope"),
-                       QStringLiteral("T.cpp(7) : error: ‘second’ was not declared in this scope")};
+        << QStringList{QStringLiteral("T.cpp(5) : error: use of undeclared identifier 'first'"),
+                       QStringLiteral("T.cpp(7) : error: use of undeclared identifier 'second'")};
     QTest::newRow("commas and double quotes stay in one entry")
         << QStringLiteral("static_assert(false, \"one, two \\\"three\\\"\");\n") << QByteArray()
         << QStringList{
@@ -234,30 +241,33 @@ void TestToolchain::compileErrors_data()
         << QStringLiteral("struct P {\n    int a;\n};\nvoid Demo1()\n{\n    std::vector<P> v;\n"
                           "    std::sort(v.begin(), v.end());\n}\n")
         << QByteArray()
-        << QStringList{QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
-                       QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*"),
-                       QStringLiteral("T.cpp(9) : error: no match for ‘operator<’*")};
+        << QStringList{QStringLiteral(
+                           "T.cpp(9) : error: invalid operands to binary expression ('P' and 'P')"),
+                       QStringLiteral("*")};
     QTest::newRow("missing include")
         << QStringLiteral("#include <no_such_header>\nvoid Demo1() {}\n") << QByteArray()
-        << QStringList{
-               QStringLiteral("T.cpp(3) : fatal error: no_such_header: No such file or directory")};
-    // g++ names the including line only before the header's first error.
+        << QStringList{QStringLiteral("T.cpp(3) : fatal error: 'no_such_header' file not found")};
+    // The compiler names the including line only before the header's first error.
     QTest::newRow("errors in the user's header at its include line")
         << QStringLiteral("int a;\n#include \"user header.h\"\nvoid Demo1() { b(); }\n")
         << QByteArray("nothing here;\nstruct S {\n    void f() { a(); }\n};\n")
-        << QStringList{QStringLiteral("T.cpp(4) : error: ‘nothing’ does not name a type"),
-                       QStringLiteral("T.cpp(4) : error: ‘a’ cannot be used as a function"),
-                       QStringLiteral("T.cpp(5) : error: ‘b’ was not declared in this scope")};
+        << QStringList{QStringLiteral("T.cpp(4) : error: unknown type name 'nothing'"),
+                       QStringLiteral("T.cpp(4) : error: called object type 'int' is not a "
+                                      "function or function pointer"),
+                       QStringLiteral("T.cpp(5) : error: use of undeclared identifier 'b'")};
     QTest::newRow("macro from the user's header at its use")
         << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    BROKEN;\n}\n")
         << QByteArray("#define BROKEN undefined_name()\n")
         << QStringList{
-               QStringLiteral("T.cpp(6) : error: ‘undefined_name’ was not declared in this scope")};
+               QStringLiteral("T.cpp(6) : error: use of undeclared identifier 'undefined_name'")};
     QTest::newRow("template from the user's header at the instantiating line")
         << QStringLiteral("#include \"user header.h\"\nvoid Demo1()\n{\n    later(1);\n}\n")
         << QByteArray("template <class T>\nvoid later(T t) { t.missing(); }\n")
-        << QStringList{QStringLiteral("T.cpp(6) : error: request for member ‘missing’ in ‘t’, "
-                                      "which is of non-class type ‘int’")};
+        << QStringList{QStringLiteral(
+               "T.cpp(6) : error: member reference base type 'int' is not a structure or union")};
+    QTest::newRow("invalid instruction in inline asm")
+        << QStringLiteral("void Demo1()\n{\n    asm(\"nonsense %eax\");\n}\n") << QByteArray()
+        << QStringList{QStringLiteral("T.cpp(5) : error: invalid instruction mnemonic 'nonsense'")};
 }
 
 void TestToolchain::compileErrors()
@@ -271,7 +281,13 @@ void TestToolchain::compileErrors()
     QCOMPARE(Compile(code), 1);
     const QStringList entries = ReadEntries(work_ + QStringLiteral("ret.txt"));
     QCOMPARE(entries.value(0), QStringLiteral("T.cpp"));
-    QCOMPARE(entries.size(), expected.size() + 1);
+    const bool more = expected.endsWith(QStringLiteral("*"));
+    if (more) {
+        expected.removeLast();
+        QVERIFY(entries.size() >= expected.size() + 1);
+    } else {
+        QCOMPARE(entries.size(), expected.size() + 1);
+    }
     for (qsizetype i = 0; i < expected.size(); ++i) {
         const QString& want = expected[i];
         if (want.endsWith(u'*'))
@@ -283,17 +299,21 @@ void TestToolchain::compileErrors()
 
 void TestToolchain::errorOnTheIncludeLinesClaimsNoLine()
 {
-    // Without "T.h" the error is at line 2, one of the fixed include lines. It keeps g++'s own
-    // form, which has no bracketed line number for Vornak to take.
+    // Without "T.h" the error is at line 2, one of the fixed include lines (or, for the compile
+    // server, in the precompiled header that holds T.h too). It keeps the compiler's own form,
+    // which has no bracketed line number for Vornak to take.
     const QString folder = CopyToolchain(QStringLiteral("no header"));
     QVERIFY(!folder.isEmpty());
     QVERIFY(QFile::remove(folder + QStringLiteral("T.h")));
 
     QCOMPARE(Compile(folder, QStringLiteral("void Demo1() {}\n")), 1);
-    QCOMPARE(
-        ReadEntries(folder + QStringLiteral("ret.txt")),
-        (QStringList{QStringLiteral("T.cpp"),
-                     QStringLiteral("T.cpp:2:10: fatal error: T.h: No such file or directory")}));
+    const QStringList entries = ReadEntries(folder + QStringLiteral("ret.txt"));
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[0], QStringLiteral("T.cpp"));
+    QVERIFY2(entries[1].endsWith(QStringLiteral(":1:10: fatal error: 'T.h' file not found")) ||
+                 entries[1].endsWith(QStringLiteral(":2:10: fatal error: 'T.h' file not found")),
+             qPrintable(entries[1]));
+    QVERIFY2(!entries[1].contains(u'('), qPrintable(entries[1]));
 }
 
 void TestToolchain::objectThatCannotBeWrittenIsNamed()
@@ -310,18 +330,26 @@ void TestToolchain::objectThatCannotBeWrittenIsNamed()
 
 void TestToolchain::staleHeaderIsPrecompiledAgain_data()
 {
+    QTest::addColumn<bool>("server"); // else the scripts' g++
     QTest::addColumn<QString>("change");
-    QTest::newRow("stdafx.h edited") << QStringLiteral("stdafx.h");
-    QTest::newRow("made with other flags") << QStringLiteral("stdafx.flags");
-    QTest::newRow("not a precompiled header") << QStringLiteral("stdafx.h.gch");
+    QTest::newRow("server: stdafx.h edited") << true << QStringLiteral("stdafx.h");
+    QTest::newRow("server: not a precompiled header") << true << QStringLiteral("stdafx.h.pch");
+    QTest::newRow("g++: stdafx.h edited") << false << QStringLiteral("stdafx.h");
+    QTest::newRow("g++: made with other flags") << false << QStringLiteral("stdafx.flags");
+    QTest::newRow("g++: not a precompiled header") << false << QStringLiteral("stdafx.h.gch");
 }
 
 void TestToolchain::staleHeaderIsPrecompiledAgain()
 {
+    QFETCH(bool, server);
     QFETCH(QString, change);
-    static const QString folder = CopyToolchain(QStringLiteral("stale"));
+    // A folder for each row: a running server would still have the old header in memory.
+    const QString folder = CopyToolchain(QString::fromUtf8(QTest::currentDataTag()));
     QVERIFY(!folder.isEmpty());
-    const QString pch = folder + QStringLiteral("stdafx.h.gch");
+    if (!server)
+        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
+    const QString pch =
+        folder + (server ? QStringLiteral("stdafx.h.pch") : QStringLiteral("stdafx.h.gch"));
     const QByteArray flags = ReadFile(folder + QStringLiteral("stdafx.flags"));
     const QDateTime before = QFileInfo(pch).lastModified();
 
@@ -339,7 +367,8 @@ void TestToolchain::staleHeaderIsPrecompiledAgain()
     const QFileInfo made(pch);
     QVERIFY(made.lastModified() > before);
     QVERIFY(made.size() > 1000000);
-    QCOMPARE(ReadFile(folder + QStringLiteral("stdafx.flags")), flags);
+    if (!server)
+        QCOMPARE(ReadFile(folder + QStringLiteral("stdafx.flags")), flags);
 }
 
 void TestToolchain::successLeavesResultFileAlone()
@@ -411,42 +440,56 @@ void TestToolchain::outputIsCutAtNulsButNeverInsideACharacter()
 
 void TestToolchain::entryNames_data()
 {
+    QTest::addColumn<bool>("server"); // else the scripts' g++
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("output"); // empty: the name is not found
 
-    QTest::newRow("plain function") << QByteArray("Demo1") << QByteArray("Demo1");
-    QTest::newRow("other case is another name") << QByteArray("demo1") << QByteArray();
-    QTest::newRow("extern C") << QByteArray("Plain") << QByteArray("Plain");
-    QTest::newRow("overloads: the one without arguments")
-        << QByteArray("Over") << QByteArray("Over()");
-    QTest::newRow("overloads without a choice") << QByteArray("Both") << QByteArray();
-    QTest::newRow("single overload with arguments")
-        << QByteArray("Takes") << QByteArray("Takes(0)");
-    QTest::newRow("ABI-tagged result") << QByteArray("Tagged") << QByteArray("Tagged");
-    QTest::newRow("namespace member") << QByteArray("Inner") << QByteArray();
-    QTest::newRow("the runtime's Config does nothing") << QByteArray("Config") << QByteArray();
+    for (const bool server : {true, false}) {
+        const auto row = [&](const char* what) -> QTestData& {
+            return QTest::addRow("%s: %s", server ? "server" : "g++", what) << server;
+        };
+        row("plain function") << QByteArray("Demo1") << QByteArray("Demo1");
+        row("other case is another name") << QByteArray("demo1") << QByteArray();
+        row("extern C") << QByteArray("Plain") << QByteArray("Plain");
+        row("overloads: the one without arguments") << QByteArray("Over") << QByteArray("Over()");
+        row("overloads without a choice") << QByteArray("Both") << QByteArray();
+        row("single overload with arguments") << QByteArray("Takes") << QByteArray("Takes(0)");
+        row("ABI-tagged result") << QByteArray("Tagged") << QByteArray("Tagged");
+        row("namespace member") << QByteArray("Inner") << QByteArray();
+        row("name in Chinese") << QByteArray("测试") << QByteArray("测试()");
+        row("the runtime's Config does nothing") << QByteArray("Config") << QByteArray();
+    }
 }
 
 void TestToolchain::entryNames()
 {
+    QFETCH(bool, server);
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, output);
-    static bool built = false;
-    if (!built) {
-        QVERIFY(Build(QStringLiteral("void Demo1() { Print(\"Demo1\"); }\n"
-                                     "extern \"C\" void Plain() { Print(\"Plain\"); }\n"
-                                     "void Over(int) { Print(\"Over(int)\"); }\n"
-                                     "void Over() { Print(\"Over()\"); }\n"
-                                     "void Both(int) {}\n"
-                                     "void Both(double) {}\n"
-                                     "void Takes(int n) { Print(\"Takes(\", n, \")\"); }\n"
-                                     "struct [[gnu::abi_tag(\"v1\")]] Small { int n; };\n"
-                                     "Small Tagged() { Print(\"Tagged\"); return {1}; }\n"
-                                     "namespace space { void Inner() { Print(\"Inner\"); } }\n")));
-        built = true;
+    static QString built[2];
+    QString& folder = built[server];
+    if (folder.isEmpty()) {
+        folder = server ? work_ : CopyToolchain(QStringLiteral("g++ names"));
+        QVERIFY(!folder.isEmpty());
+        if (!server)
+            QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
+        QCOMPARE(Compile(folder,
+                         QStringLiteral("void Demo1() { Print(\"Demo1\"); }\n"
+                                        "extern \"C\" void Plain() { Print(\"Plain\"); }\n"
+                                        "void Over(int) { Print(\"Over(int)\"); }\n"
+                                        "void Over() { Print(\"Over()\"); }\n"
+                                        "void Both(int) {}\n"
+                                        "void Both(double) {}\n"
+                                        "void Takes(int n) { Print(\"Takes(\", n, \")\"); }\n"
+                                        "struct [[gnu::abi_tag(\"v1\")]] Small { int n; };\n"
+                                        "Small Tagged() { Print(\"Tagged\"); return {1}; }\n"
+                                        "namespace space { void Inner() { Print(\"Inner\"); } }\n"
+                                        "void 测试() { Print(\"测试()\"); }\n")),
+                 0);
+        QCOMPARE(Run(folder, QStringLiteral("MyLink.bat")), 0);
     }
     bool found = false;
-    QCOMPARE(RunEntry(work_, name.constData(), &found), output);
+    QCOMPARE(RunEntry(folder, name.constData(), &found), output);
     QCOMPARE(found, !output.isEmpty() || name == "Config");
 }
 
@@ -463,6 +506,84 @@ void TestToolchain::rebuiltModuleRunsNewCode()
 
     QVERIFY(Build(code.arg(2)));
     QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("2"));
+}
+
+void TestToolchain::rangesAndViewsCompile()
+{
+    QVERIFY(Build(
+        QStringLiteral("#include <ranges>\n"
+                       "void Demo1()\n"
+                       "{\n"
+                       "    std::vector<int> v{5, 2, 8, 1};\n"
+                       "    std::ranges::sort(v);\n"
+                       "    auto even = [](int x) { return x % 2 == 0; };\n"
+                       "    for (int x : v | std::views::filter(even) |\n"
+                       "                     std::views::transform([](int x) { return x * 10; }))\n"
+                       "        Print(x, ' ');\n"
+                       "}\n")));
+    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("20 80 "));
+}
+
+void TestToolchain::lineTablesNameTheUsersLine()
+{
+    // What a crash report needs: addr2line finds T.cpp and the line in the module.
+    QVERIFY(Build(QStringLiteral("void Demo1()\n{\n    Print(\"x\");\n}\n")));
+    const QString module = work_ + QStringLiteral("T.dll");
+    QProcess nm;
+    nm.start(QStringLiteral("nm"), {module});
+    QVERIFY(nm.waitForFinished());
+    const QRegularExpressionMatch symbol =
+        QRegularExpression(QStringLiteral("^([0-9a-f]+) T Demo1$"),
+                           QRegularExpression::MultilineOption)
+            .match(QString::fromLatin1(nm.readAllStandardOutput()));
+    QVERIFY(symbol.hasMatch());
+    QProcess addr2line;
+    addr2line.start(QStringLiteral("addr2line"),
+                    {QStringLiteral("-e"), module, symbol.captured(1)});
+    QVERIFY(addr2line.waitForFinished());
+    const QString place = QString::fromUtf8(addr2line.readAllStandardOutput()).trimmed();
+    QVERIFY2(QRegularExpression(QStringLiteral("/T\\.cpp:[34]$")).match(place).hasMatch(),
+             qPrintable(place));
+}
+
+void TestToolchain::initializersAreLeftToARuntimeThatRunsThem()
+{
+    const QString code =
+        QStringLiteral("int value = std::atoi(\"7\");\nvoid Demo1() { Print(value); }\n");
+    // Whoever runs them, the loader or the runtime's Config, they have run before an entry.
+    QVERIFY(Build(code));
+    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("7"));
+
+    // A runtime that names the section "vornak_init" runs them itself: T.o has them there, and
+    // none in .init_array, which the loader would run.
+    const QString folder = CopyToolchain(QStringLiteral("own initializers"));
+    QVERIFY(!folder.isEmpty());
+    QFile runtime(folder + QStringLiteral("module_runtime.cpp"));
+    QVERIFY(runtime.open(QIODevice::Append));
+    runtime.write("\nextern \"C\" void (*__start_vornak_init[])();\n"
+                  "extern \"C\" void (*__stop_vornak_init[])();\n"
+                  "extern \"C\" void RunInitializers(std::intptr_t, std::intptr_t, std::intptr_t,"
+                  " std::intptr_t)\n"
+                  "{\n"
+                  "    for (auto* run = __start_vornak_init; run != __stop_vornak_init; ++run)\n"
+                  "        (*run)();\n"
+                  "}\n");
+    runtime.close();
+    QVERIFY(Build(folder, code));
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"),
+                  {QStringLiteral("-SW"), folder + QStringLiteral("T.o")});
+    QVERIFY(readelf.waitForFinished());
+    const QByteArray sections = readelf.readAllStandardOutput();
+    QVERIFY2(sections.contains(" vornak_init "), sections.constData());
+    QVERIFY2(!sections.contains(".init_array"), sections.constData());
+    printed.clear();
+    {
+        LoadedModule module(folder + QStringLiteral("T.dll"));
+        QVERIFY(module.Call("RunInitializers"));
+        QVERIFY(module.Call("Demo1"));
+    }
+    QCOMPARE(printed.join(' '), QByteArray("7"));
 }
 
 void TestToolchain::streamsAreRestoredOnRelease()
@@ -496,8 +617,23 @@ void TestToolchain::streamsAreRestoredOnRelease()
     QCOMPARE(std::cin.tie(), tie);
 }
 
+void TestToolchain::gbkTextArrivesInGbk_data()
+{
+    QTest::addColumn<bool>("server"); // else the scripts' g++
+    QTest::addColumn<QString>("undeclared");
+    QTest::newRow("server") << true
+                            << QStringLiteral(
+                                   "T.cpp(5) : error: use of undeclared identifier '你好'");
+    // ‘’ are not in GBK, so g++ uses '.
+    QTest::newRow("g++") << false
+                         << QStringLiteral(
+                                "T.cpp(5) : error: '你好' was not declared in this scope");
+}
+
 void TestToolchain::gbkTextArrivesInGbk()
 {
+    QFETCH(bool, server);
+    QFETCH(QString, undeclared);
     const Utf8LocaleAtExit backToUtf8;
     QString whyNot;
     if (!UseGbkLocale(&whyNot))
@@ -505,9 +641,11 @@ void TestToolchain::gbkTextArrivesInGbk()
     const QString locales = GbkLocaleFolder(&whyNot);
     QCOMPARE(NarrowCodeset(), QByteArray("GBK"));
 
-    // A folder of its own: its precompiled header is remade for GBK.
-    const QString folder = CopyToolchain(QStringLiteral("gbk"));
+    // A folder of its own: g++'s precompiled header is remade for GBK.
+    const QString folder = CopyToolchain(QStringLiteral("gbk ") + QTest::currentDataTag());
     QVERIFY(!folder.isEmpty());
+    if (!server)
+        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
     const QProcessEnvironment utf8 = environment_;
     const auto restoreEnvironment = qScopeGuard([&] { environment_ = utf8; });
     environment_.insert(QStringLiteral("LOCPATH"), locales);
@@ -522,10 +660,16 @@ void TestToolchain::gbkTextArrivesInGbk()
     RunEntry(folder, "Demo1");
     QCOMPARE(printed, (QByteArrayList{"\xC4\xE3\xBA\xC3", "\xC4\xE3", "\xBA\xC3"}));
 
-    // Messages come in English, in the same code page: ‘’ are not in GBK, so g++ uses '.
+    // A function named in Chinese is called by its name in GBK, as Vornak looks it up.
+    QCOMPARE(Compile(folder, QStringLiteral("void 测试() { Print(\"好\"); }\n")), 0);
+    QCOMPARE(Run(folder, QStringLiteral("MyLink.bat")), 0);
+    bool found = false;
+    QCOMPARE(RunEntry(folder, "\xB2\xE2\xCA\xD4", &found), QByteArray("\xBA\xC3"));
+    QVERIFY(found);
+
+    // Messages come in English, in the same code page.
     QCOMPARE(Compile(folder, QStringLiteral("void Demo1()\n{\n    你好();\n}\n")), 1);
-    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")).value(1),
-             QStringLiteral("T.cpp(5) : error: '你好' was not declared in this scope"));
+    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")).value(1), undeclared);
 }
 
 QTEST_GUILESS_MAIN(TestToolchain)

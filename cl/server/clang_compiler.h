@@ -1,0 +1,48 @@
+#pragma once
+
+#include <llvm/ADT/IntrusiveRefCntPtr.h>
+
+#include <memory>
+#include <string>
+
+namespace clang {
+class CompilerInvocation;
+class InMemoryModuleCache;
+} // namespace clang
+
+namespace llvm {
+class LLVMContext;
+}
+
+// Compiles "T.cpp" of the toolchain folder (the current directory) into "T.o" with clang's
+// libraries, loading the precompiled "stdafx.h" from memory after the first compile.
+class ClangCompiler {
+public:
+    explicit ClangCompiler(std::string folder);
+    ~ClangCompiler();
+    ClangCompiler(const ClangCompiler&) = delete;
+    ClangCompiler& operator=(const ClangCompiler&) = delete;
+
+    // Makes "stdafx.h.pch" (stdafx.h and T.h) unless it is newer than both and the compiler.
+    // Writes what went
+    // wrong into `log`.
+    bool PreparePch(std::string& log);
+    // Compiles "T.cpp" into "T.o" (replaced in one step); on failure `log` holds the messages,
+    // one per line, as "file:line:col: error: text". `charset`: the code page T.cpp is written
+    // in, when not UTF-8 (GBK); its string literals keep that code page's bytes.
+    bool Compile(std::string& log, const std::string& charset = {});
+    // Static initializers go into the section "vornak_init", run by the runtime, instead of
+    // being run by the loader.
+    void SetInitializersToRuntime(bool on) { initializersToRuntime_ = on; }
+
+private:
+    std::unique_ptr<clang::CompilerInvocation> Invocation(bool forPch, std::string& log) const;
+    bool MakePch(std::string& log);
+    bool PchIsCurrent() const;
+
+    std::string folder_;
+    std::unique_ptr<clang::CompilerInvocation> compileInvocation_;
+    // Holds the precompiled header's bytes from one compile to the next.
+    llvm::IntrusiveRefCntPtr<clang::InMemoryModuleCache> moduleCache_;
+    bool initializersToRuntime_ = false;
+};

@@ -1,0 +1,201 @@
+#include "module_linker.h"
+
+#include "export_aliases.h"
+#include "source_charset.h"
+
+#include <llvm/Object/ObjectFile.h>
+#include <llvm/Support/Error.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// The words of one line of "g++ -###" output: blank-separated, some in double quotes.
+std::vector<std::string> SplitQuoted(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ')
+            ++i;
+        if (i >= line.size())
+            break;
+        std::string word;
+        if (line[i] == '"') {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size())
+                    ++i;
+                word += line[i];
+            }
+            ++i;
+        } else {
+            while (i < line.size() && line[i] != ' ')
+                word += line[i++];
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+std::vector<DefinedSymbol> DefinedSymbols(const char* path)
+{
+    std::vector<DefinedSymbol> symbols;
+    auto object = llvm::object::ObjectFile::createObjectFile(path);
+    if (!object) {
+        llvm::consumeError(object.takeError());
+        return symbols;
+    }
+    for (const llvm::object::SymbolRef& symbol : object->getBinary()->symbols()) {
+        auto flags = symbol.getFlags();
+        auto name = symbol.getName();
+        auto type = symbol.getType();
+        if (!flags || !name || !type) {
+            if (!flags)
+                llvm::consumeError(flags.takeError());
+            if (!name)
+                llvm::consumeError(name.takeError());
+            if (!type)
+                llvm::consumeError(type.takeError());
+            continue;
+        }
+        using Ref = llvm::object::SymbolRef;
+        if ((*flags & Ref::SF_Undefined) || !(*flags & Ref::SF_Global) || name->empty())
+            continue;
+        symbols.push_back({name->str(), *type == Ref::ST_Function, !(*flags & Ref::SF_Weak)});
+    }
+    return symbols;
+}
+
+} // namespace
+
+bool ModuleLinker::Prepare(std::string& log)
+{
+    FILE* pipe = popen("g++ -### -shared -Wl,--no-undefined T.o -o T.dll.new 2>&1", "r");
+    if (!pipe) {
+        log = "g++ could not be started\n";
+        return false;
+    }
+    std::string line;
+    std::string linkLine;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (line.find("collect2") != std::string::npos && line.find(" T.o ") != std::string::npos)
+            linkLine = line;
+        line.clear();
+    }
+    pclose(pipe);
+    command_.clear();
+    // collect2 only runs the linker; the LTO plugin is of no use for a module built at -O0.
+    const std::vector<std::string> words = SplitQuoted(linkLine);
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == "-plugin") {
+            ++i;
+            continue;
+        }
+        if (word.rfind("-plugin-opt", 0) == 0)
+            continue;
+        if (word == "T.o") {
+            objectsAt_ = command_.size();
+            continue;
+        }
+        command_.push_back(word);
+    }
+    if (command_.empty() || objectsAt_ == 0) {
+        log = "g++ gave no link command\n";
+        return false;
+    }
+    // mold links fastest; --no-fork: no process of it is left when the link is over.
+    command_.insert(command_.begin(), {"ld.mold", "--no-fork"});
+    objectsAt_ += 2;
+    return true;
+}
+
+void ModuleLinker::Start(const std::string& charset)
+{
+    Cancel();
+    charset_ = charset;
+    std::vector<std::string> args(command_.begin(), command_.begin() + objectsAt_);
+    args.push_back("T.o");
+    args.push_back("rt.o");
+    // A user types "Demo1" for "void Demo1()", in the code page of the locale.
+    for (const ExportAlias& alias : ExportAliases(DefinedSymbols("T.o"))) {
+        const std::string name =
+            charset.empty() ? alias.name : ConvertText(alias.name, "UTF-8", charset);
+        if (!name.empty())
+            args.push_back("--defsym=" + name + '=' + alias.target);
+    }
+    args.insert(args.end(), command_.begin() + objectsAt_, command_.end());
+
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "link.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    runtime_ = RuntimeStamp();
+    if (posix_spawnp(&linker_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        linker_ = 0;
+        if (FILE* log = std::fopen("link.log", "w")) {
+            std::fputs("ld.mold could not be started\n", log);
+            std::fclose(log);
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    started_ = true;
+}
+
+bool ModuleLinker::Wait()
+{
+    int status = 0;
+    const bool linked = linker_ > 0 && waitpid(linker_, &status, 0) == linker_ &&
+                        WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    linker_ = 0;
+    started_ = false;
+    return linked;
+}
+
+void ModuleLinker::Cancel()
+{
+    if (!started_)
+        return;
+    Wait();
+    std::remove("T.dll.new");
+}
+
+bool ModuleLinker::Finish()
+{
+    // rt.o remade by MyLink.bat since the link began: once more with the new one.
+    if (started_ && RuntimeStamp() != runtime_)
+        Start(charset_);
+    if (!started_)
+        Start(charset_);
+    if (!Wait()) {
+        std::remove("T.dll.new");
+        return false;
+    }
+    // One step: Vornak never sees a half-written module.
+    return std::rename("T.dll.new", "T.dll") == 0;
+}
+
+std::string ModuleLinker::RuntimeStamp()
+{
+    struct stat info {};
+    if (stat("rt.o", &info) != 0)
+        return {};
+    return std::to_string(info.st_ino) + ':' + std::to_string(info.st_size) + ':' +
+           std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
+}

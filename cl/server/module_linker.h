@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Links "T.o" and the module runtime "rt.o" into "T.dll" with mold, as MyLink.bat does with
+// g++, but with the command worked out once and the export aliases read in-process.
+class ModuleLinker {
+public:
+    // Asks g++ once for its link command (start files, libraries, search folders).
+    bool Prepare(std::string& log);
+    // Starts linking "T.o" into "T.dll.new", in the background: the link runs while the caller
+    // starts MyLink.bat. The linker's messages go to "link.log".
+    // `charset`: the code page the user types names in, when not UTF-8.
+    void Start(const std::string& charset = {});
+    // Waits for the link (starts it first if needed, or again when rt.o has changed since) and
+    // renames "T.dll.new" to "T.dll". A failed link leaves "T.dll" as it was.
+    bool Finish();
+    // Waits for a link that is no longer wanted and removes its output.
+    void Cancel();
+
+private:
+    bool Wait();
+    static std::string RuntimeStamp();
+
+    std::vector<std::string> command_;
+    std::size_t objectsAt_ = 0; // where T.o and rt.o go in command_
+    pid_t linker_ = 0;
+    bool started_ = false;
+    std::string runtime_; // rt.o as the running link found it
+    std::string charset_;
+};

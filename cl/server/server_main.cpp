@@ -1,0 +1,227 @@
+// compile-server: keeps clang and the precompiled "stdafx.h" loaded for one toolchain folder,
+// and compiles and links on request of compile-client (run by MyCL.bat and MyLink.bat).
+//     compile-server --parent PID [--ready-fd FD]
+//     compile-server --prepare      (makes stdafx.h.pch if it is stale, and ends)
+// It ends when process PID (the program that ran the scripts) ends, after an idle while, or,
+// after answering "R", when a file it depends on has changed: the client then starts a new one.
+// Requests, one line each on a connection of their own: "compile", "link", "pid"; "compile GBK"
+// for a T.cpp in that code page (the link that follows exports names in it too).
+// Answers, after a line "+" (taken): "0" done, "1" failed (messages in cl.log or link.log), "F" not
+// here (the client falls back to the scripts' g++ path), "R" out of date, or the server's pid.
+#include "clang_compiler.h"
+#include "module_linker.h"
+#include "server_address.h"
+#include "watched_files.h"
+
+#include <llvm/Support/TargetSelect.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <malloc.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+
+namespace {
+
+constexpr int kIdleMilliseconds = 30 * 60 * 1000;
+constexpr int kLookMilliseconds = 2000;
+// After a compile of heavy code (<regex>, say) the server gives its free memory back.
+constexpr long kResidentLimit = 130l << 20;
+
+// A handle that becomes readable when the process ends; -1 on kernels before 5.3, where the
+// server looks every few seconds instead.
+int ParentHandle(pid_t parent)
+{
+    if (parent <= 1)
+        return -1;
+    return static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+}
+
+bool ParentLives(pid_t parent)
+{
+    return kill(parent, 0) == 0 || errno == EPERM;
+}
+
+std::string ReadRequest(int connection)
+{
+    std::string request;
+    char c = 0;
+    pollfd wait{connection, POLLIN, 0};
+    while (request.size() < 64 && poll(&wait, 1, 5000) == 1 && read(connection, &c, 1) == 1 &&
+           c != '\n')
+        request += c;
+    return request;
+}
+
+void Reply(int connection, const std::string& answer)
+{
+    const std::string line = answer + '\n';
+    [[maybe_unused]] const ssize_t written = write(connection, line.data(), line.size());
+}
+
+bool WriteFile(const char* path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    return static_cast<bool>(file);
+}
+
+// The runtime runs the module's static initializers itself when it names their section.
+bool RuntimeRunsInitializers()
+{
+    std::ifstream source("module_runtime.cpp", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(source)), {});
+    return text.find("vornak_init") != std::string::npos;
+}
+
+// Resident memory, in bytes.
+long ResidentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+struct ObjectStamp {
+    ino_t inode = 0;
+    long seconds = -1;
+    long nanoseconds = 0;
+    bool operator==(const ObjectStamp&) const = default;
+};
+
+ObjectStamp StampOf(const char* path)
+{
+    struct stat info {};
+    if (stat(path, &info) != 0)
+        return {};
+    return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    pid_t parent = 0;
+    int ready = -1;
+    const bool prepareOnly = argc == 2 && std::string(argv[1]) == "--prepare";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--parent")
+            parent = static_cast<pid_t>(std::atol(argv[i + 1]));
+        else if (option == "--ready-fd")
+            ready = std::atoi(argv[i + 1]);
+    }
+    if (ready >= 0)
+        fcntl(ready, F_SETFD, FD_CLOEXEC); // not for g++ or mold
+    const std::string folder = OwnFolder();
+    if (folder.empty() || chdir(folder.c_str()) != 0)
+        return 1;
+    std::signal(SIGPIPE, SIG_IGN);
+    if (prepareOnly) {
+        std::string log;
+        const bool made = ClangCompiler(folder).PreparePch(log);
+        std::fputs(log.c_str(), stderr);
+        return made ? 0 : 1;
+    }
+
+    // The name is the lock: of two servers started at once, the second finds it taken and goes.
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    const sockaddr_un address = ServerAddress(folder, length);
+    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        listen(listener, 16) != 0)
+        return 0;
+    const int parentHandle = ParentHandle(parent);
+    if (parent > 1 && !ParentLives(parent))
+        return 0; // the program that asked for the server is gone already
+
+    const WatchedFiles watched(
+        {"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"});
+    // What a compile frees stays with the server for the next one (up to 32 MB more than it
+    // holds between compiles, or up to kResidentLimit in all): giving it all back to the system
+    // and faulting it in again costs a third of a compile.
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+    llvm::InitializeNativeTarget();
+    llvm::InitializeNativeTargetAsmPrinter();
+    llvm::InitializeNativeTargetAsmParser(); // for inline asm
+    ClangCompiler compiler(folder);
+    compiler.SetInitializersToRuntime(RuntimeRunsInitializers());
+    ModuleLinker linker;
+    std::string log;
+    if (!compiler.PreparePch(log) || !linker.Prepare(log)) {
+        WriteFile("cl.log", log);
+        return 1;
+    }
+    if (ready >= 0) {
+        [[maybe_unused]] const ssize_t written = write(ready, "1", 1);
+        close(ready);
+    }
+
+    ObjectStamp compiled; // T.o as this server wrote it last
+    pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
+    int idleFor = 0;
+    for (;;) {
+        const bool lookAtParent = parentHandle < 0 && parent > 1;
+        const int count = poll(events, parentHandle >= 0 ? 2 : 1,
+                               lookAtParent ? kLookMilliseconds : kIdleMilliseconds);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (lookAtParent && !ParentLives(parent))
+            return 0;
+        if (count == 0 && lookAtParent && (idleFor += kLookMilliseconds) < kIdleMilliseconds)
+            continue;
+        if (count <= 0 || (parentHandle >= 0 && events[1].revents != 0))
+            return 0;
+        idleFor = 0;
+        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            continue;
+        const std::string line = ReadRequest(connection);
+        // "compile GBK": T.cpp is in that code page.
+        const std::string request = line.substr(0, line.find(' '));
+        const std::string charset =
+            line.find(' ') == std::string::npos ? std::string() : line.substr(line.find(' ') + 1);
+        // Taken: from here on, a connection that ends without an answer means this server died
+        // at the work (the client then leaves the Run to g++), not that it was already ending.
+        Reply(connection, "+");
+        if (request == "pid") {
+            Reply(connection, std::to_string(getpid()));
+        } else if (watched.Changed()) {
+            // Free the name first, so that the client's new server can take it at once.
+            close(listener);
+            Reply(connection, "R");
+            return 0;
+        } else if (request == "compile") {
+            linker.Cancel();
+            const bool done = compiler.Compile(log, charset);
+            WriteFile("cl.log", log);
+            compiled = done ? StampOf("T.o") : ObjectStamp{};
+            Reply(connection, done ? "0" : "1");
+            // MyLink.bat comes next: its link starts now.
+            if (done)
+                linker.Start(charset);
+        } else if (request == "link") {
+            // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
+            if (compiled == ObjectStamp{} || StampOf("T.o") != compiled) {
+                linker.Cancel();
+                Reply(connection, "F");
+            } else {
+                Reply(connection, linker.Finish() ? "0" : "1");
+            }
+        } else {
+            Reply(connection, "F");
+        }
+        close(connection);
+        if (ResidentBytes() > kResidentLimit)
+            malloc_trim(0);
+    }
+}
