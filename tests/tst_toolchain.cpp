@@ -323,9 +323,11 @@ void TestToolchain::objectThatCannotBeWrittenIsNamed()
     QVERIFY(!folder.isEmpty());
     QVERIFY(QDir().mkpath(folder + QStringLiteral("T.o")));
     QCOMPARE(Compile(folder, QStringLiteral("void Demo1() {}\n")), 1);
-    QCOMPARE(ReadEntries(folder + QStringLiteral("ret.txt")),
-             (QStringList{QStringLiteral("T.cpp"),
-                          QStringLiteral("cannot write T.o: can't create T.o: Is a directory")}));
+    const QStringList entries = ReadEntries(folder + QStringLiteral("ret.txt"));
+    QCOMPARE(entries.size(), 2);
+    QVERIFY2(entries[1].contains(QStringLiteral("cannot write T.o")) &&
+                 entries[1].endsWith(QStringLiteral("Is a directory")),
+             qPrintable(entries[1]));
 }
 
 void TestToolchain::staleHeaderIsPrecompiledAgain_data()
@@ -550,40 +552,16 @@ void TestToolchain::initializersAreLeftToARuntimeThatRunsThem()
 {
     const QString code =
         QStringLiteral("int value = std::atoi(\"7\");\nvoid Demo1() { Print(value); }\n");
-    // Whoever runs them, the loader or the runtime's Config, they have run before an entry.
     QVERIFY(Build(code));
-    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("7"));
-
-    // A runtime that names the section "vornak_init" runs them itself: T.o has them there, and
-    // none in .init_array, which the loader would run.
-    const QString folder = CopyToolchain(QStringLiteral("own initializers"));
-    QVERIFY(!folder.isEmpty());
-    QFile runtime(folder + QStringLiteral("module_runtime.cpp"));
-    QVERIFY(runtime.open(QIODevice::Append));
-    runtime.write("\nextern \"C\" void (*__start_vornak_init[])();\n"
-                  "extern \"C\" void (*__stop_vornak_init[])();\n"
-                  "extern \"C\" void RunInitializers(std::intptr_t, std::intptr_t, std::intptr_t,"
-                  " std::intptr_t)\n"
-                  "{\n"
-                  "    for (auto* run = __start_vornak_init; run != __stop_vornak_init; ++run)\n"
-                  "        (*run)();\n"
-                  "}\n");
-    runtime.close();
-    QVERIFY(Build(folder, code));
+    // The loader does not run them (none in .init_array); the runtime's Config does.
     QProcess readelf;
     readelf.start(QStringLiteral("readelf"),
-                  {QStringLiteral("-SW"), folder + QStringLiteral("T.o")});
+                  {QStringLiteral("-SW"), work_ + QStringLiteral("T.o")});
     QVERIFY(readelf.waitForFinished());
     const QByteArray sections = readelf.readAllStandardOutput();
     QVERIFY2(sections.contains(" vornak_init "), sections.constData());
     QVERIFY2(!sections.contains(".init_array"), sections.constData());
-    printed.clear();
-    {
-        LoadedModule module(folder + QStringLiteral("T.dll"));
-        QVERIFY(module.Call("RunInitializers"));
-        QVERIFY(module.Call("Demo1"));
-    }
-    QCOMPARE(printed.join(' '), QByteArray("7"));
+    QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("7"));
 }
 
 void TestToolchain::streamsAreRestoredOnRelease()

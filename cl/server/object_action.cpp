@@ -13,7 +13,9 @@
 #include <llvm/Support/SourceMgr.h>
 #include <llvm/Support/raw_ostream.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -90,9 +92,13 @@ void ObjectAction::EndSourceFileAction()
                                  clang::Backend_EmitObj, std::move(object));
     backendLog_ = backend->Text();
     if (error)
-        backendLog_ += "T.o: error: " + error.message() + '\n';
-    written_ = !error && !failed && !compiler.getDiagnostics().hasErrorOccurred() &&
-               std::rename("T.o.new", "T.o") == 0;
+        backendLog_ += "T.o: error: cannot write T.o: " + error.message() + '\n';
+    written_ = !error && !failed && !compiler.getDiagnostics().hasErrorOccurred();
+    if (written_ && std::rename("T.o.new", "T.o") != 0) {
+        // Said as the compile's own error, not left for "failed without giving a reason".
+        backendLog_ += std::string("T.o: error: cannot write T.o: ") + std::strerror(errno) + '\n';
+        written_ = false;
+    }
     if (!written_)
         std::remove("T.o.new");
 }
