@@ -1,6 +1,7 @@
 #include "object_action.h"
 
 #include "init_section.h"
+#include "source_line_tables.h"
 
 #include <clang/Basic/Diagnostic.h>
 #include <clang/Basic/SourceManager.h>
@@ -77,6 +78,7 @@ void ObjectAction::EndSourceFileAction()
         return;
     if (initializersToRuntime_)
         MoveInitializersToSection(*module);
+    KeepLineTablesOfSourceOnly(*module);
 
     // clang's own handler went with the code generator's consumer.
     bool failed = false;
