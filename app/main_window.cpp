@@ -182,10 +182,9 @@ void FormMain::SelectSourceLine(qint32 line)
 {
     txtCode->setFocus();
     QTextCursor cursor(txtCode->document());
-    const qint64 editorLine = qint64(line) - 2;
-    if (editorLine >= 1) {
+    if (const std::optional<qint64> editorLine = EditorLine(line)) {
         const QTextBlock block = txtCode->document()->findBlockByNumber(
-            int(std::min<qint64>(editorLine, txtCode->document()->blockCount())) - 1);
+            int(std::min<qint64>(*editorLine, txtCode->document()->blockCount())) - 1);
         cursor.setPosition(block.position());
         cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
     }

@@ -24,9 +24,9 @@ struct ErrorEntry {
 // The line and message of an entry that reports an error; nothing for any other entry.
 std::optional<ErrorEntry> ReadErrorEntry(QStringView entry);
 
-// How many displayed lines below the start of the editor's text "T.cpp" line `line` lies,
-// L - 3 (the two include lines and the first editor line come first); nothing on 32-bit
-// overflow.
+// L - 3: how many lines below the start of the editor's text "T.cpp" line `line` lies (the two
+// include lines and the first editor line come first); nothing on 32-bit overflow, which also
+// marks a line number that no report can be taken from.
 std::optional<qint32> DownCount(qint32 line);
 
 struct ErrorReport {

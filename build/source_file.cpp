@@ -17,6 +17,12 @@ constexpr char kHeader[] = "#include \"stdafx.h\"\r\n#include \"T.h\"\r\n";
 
 } // namespace
 
+std::optional<qint64> EditorLine(qint32 fileLine)
+{
+    const qint64 line = qint64(fileLine) - 2;
+    return line >= 1 ? std::optional<qint64>(line) : std::nullopt;
+}
+
 QString EditorText(const QPlainTextEdit* editor)
 {
     // toPlainText() would also turn non-breaking spaces into blanks; the code keeps them.

@@ -6,13 +6,14 @@
 #include "module_loader.h"
 #include "narrow_text.h"
 #include "output_pane.h"
+#include "source_file.h"
 #include "standard_streams.h"
 
 #include <QHash>
 #include <QList>
 #include <algorithm>
-#include <cstdint>
 #include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -30,6 +31,27 @@ Entry FindEntry(ModuleHandle hDll, const QByteArray& name)
     if (!hDll)
         return nullptr;
     return reinterpret_cast<Entry>(FindOwnExport(hDll, name));
+}
+
+// How the module's code stopped when it did not return: a crash, an abort, a failed assert or
+// an exit(). Everything it printed before is in the output pane.
+struct ModuleStop {
+    QString what;                  // "访问了无效的内存地址", "调用了 exit(3)", ...
+    bool exited = false;           // by exit(), _Exit() or quick_exit(), rather than a crash
+    std::optional<int> sourceLine; // the line of "T.cpp" whose code was running
+
+    // what, followed by "（第 N 行）" with N the editor's line, when there is one.
+    QString Description() const
+    {
+        const std::optional<qint64> line = sourceLine ? EditorLine(*sourceLine) : std::nullopt;
+        return line ? what + QStringLiteral("（第 %1 行）").arg(*line) : what;
+    }
+};
+
+bool IsExit(CrashReport::Kind kind)
+{
+    return kind == CrashReport::Kind::Exit || kind == CrashReport::Kind::UnderscoreExit ||
+           kind == CrashReport::Kind::QuickExit;
 }
 
 StandardStreams& SavedStreams()
@@ -91,10 +113,7 @@ QString Describe(CrashReport::Kind kind, int status)
 ModuleStop StopOf(const CrashReport& report, ModuleHandle hDll)
 {
     ModuleStop stop;
-    stop.exited = report.kind == CrashReport::Kind::Exit ||
-                  report.kind == CrashReport::Kind::UnderscoreExit ||
-                  report.kind == CrashReport::Kind::QuickExit;
-    stop.exitStatus = report.exitStatus;
+    stop.exited = IsExit(report.kind);
     stop.what = Describe(report.kind, report.exitStatus);
     stop.sourceLine = CrashSourceLine(report, hDll, HeldModules().value(hDll).file);
     return stop;
@@ -145,13 +164,6 @@ bool Finalize(ModuleHandle hDll)
 }
 
 } // namespace
-
-QString ModuleStop::Description() const
-{
-    if (sourceLine && *sourceLine > 2)
-        return what + QStringLiteral("（第 %1 行）").arg(*sourceLine - 2);
-    return what;
-}
 
 StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
 {
@@ -207,9 +219,9 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
             return {prefix + QStringLiteral("抛出异常：") + ExceptionText(thrown)};
         return {};
     }
+    if (IsExit(report.kind) && report.exitStatus == 0)
+        return {std::nullopt, true}; // exit(0) ends the call like a return: no line to look up
     const ModuleStop stop = StopOf(report, hDll);
-    if (stop.exited && stop.exitStatus == 0)
-        return {std::nullopt, true}; // exit(0) ends the call like a return
     // "函数 “f” 崩溃：what（第 N 行）", or "函数 “f” 调用了 exit(3)（第 N 行）".
     return {prefix + (stop.exited ? QString() : QStringLiteral("崩溃：")) + stop.Description(),
             true, stop.sourceLine};

@@ -8,18 +8,6 @@
 // The platform's handle of a loaded module; null when none is held.
 using ModuleHandle = void*;
 
-// How the module's code stopped when it did not return: a crash, an abort, a failed assert or
-// an exit(). Everything it printed before is in the output pane.
-struct ModuleStop {
-    QString what;        // "访问了无效的内存地址", "调用了 exit(3)", ...
-    bool exited = false; // by exit(), _Exit() or quick_exit(), rather than a crash
-    int exitStatus = 0;
-    std::optional<int> sourceLine; // the line of "T.cpp" whose code was running
-
-    // what, followed by "（第 N 行）" with N the editor's line, when there is one.
-    QString Description() const;
-};
-
 // Loads workDir + "T.dll" and calls its "Config" with the address of PrintOut.
 // Fails when the load fails (hDll null; the message holds the loader's reason) or "Config" is
 // missing (the module stays loaded). "Config" runs the module's static initializers: when they
