@@ -1,3 +1,5 @@
+#include "call_watch.h"
+#include "crash_guard.h"
 #include "folder_lock.h"
 #include "main_window.h"
 #include "module_host.h"
@@ -19,6 +21,10 @@ int main(int argc, char* argv[])
     FolderLock lock(workDir);
     if (!ClaimWorkFolder(lock, workDir, nullptr))
         return 1;
+
+    // Here and not in library code: a test program that linked it would start helpers too.
+    InstallCrashGuard();
+    StartCallWatch(QCoreApplication::applicationDirPath() + QStringLiteral("/vornak-stop"));
 
     FormMain window;
     window.show();

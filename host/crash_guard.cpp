@@ -1,13 +1,20 @@
 #include "crash_guard.h"
 
+#include "call_watch.h"
+#include "module_code.h"
+
+#include <atomic>
+#include <cerrno>
 #include <csetjmp>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <execinfo.h>
+#include <fcntl.h>
 #include <iterator>
 #include <memory>
+#include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -40,12 +47,16 @@ struct Guard {
 };
 
 thread_local Guard* activeGuard = nullptr;
+thread_local volatile sig_atomic_t noStopDepth = 0;
 
-// What the signals did before the outermost guard took them over; a fault on a thread without
-// a guard goes back to it.
+// What the signals did before the guard took them over; a fault on a thread that runs none of a
+// module's code goes back to it.
 struct sigaction previousActions[kSignalCount];
-stack_t previousStack;
-int guardsInstalled = 0;
+
+// The crash of a module's thread that waits for the window: 0 none, 1 being recorded, 2 ready.
+std::atomic<int> threadCrashState{0};
+ThreadCrash threadCrash;
+int threadCrashPipe[2] = {-1, -1};
 
 void* ProgramCounter(const ucontext_t& context)
 {
@@ -112,19 +123,140 @@ void RecordFaultFrames(CrashReport& report, void* pc)
         report.frames[report.frameCount++] = walk[i];
 }
 
+// The module whose code is on the report's stack, innermost first; null when none is.
+void* ModuleOnStack(const CrashReport& report)
+{
+    for (std::size_t i = 0; i < report.frameCount; ++i) {
+        auto address = reinterpret_cast<std::uintptr_t>(report.frames[i]);
+        if (address != 0 && (i > 0 || !report.firstIsExact))
+            --address;
+        if (void* module = ModuleCodeAt(address))
+            return module;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void ParkThread()
+{
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, nullptr);
+    for (;;)
+        pause();
+}
+
+// A thread that runs a module's code crashed outside any guard: it is parked for good (its
+// stack and the module stay as they are), and the window is told.
+void ParkCrashedThread(const CrashReport& report, void* module)
+{
+    int expected = 0;
+    if (threadCrashState.compare_exchange_strong(expected, 1)) {
+        threadCrash.report = report;
+        threadCrash.module = module;
+        threadCrashState.store(2);
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(threadCrashPipe[1], &byte, 1);
+    }
+    ParkThread();
+}
+
 void OnFatalSignal(int signal, siginfo_t* info, void* context)
 {
-    Guard* guard = activeGuard;
-    if (!guard) {
-        // Not code under a guard on this thread: whatever would have happened happens, once the
-        // faulting instruction runs again or abort() raises again.
-        for (std::size_t i = 0; i < kSignalCount; ++i)
-            if (kSignals[i] == signal)
-                sigaction(signal, &previousActions[i], nullptr);
-        return;
-    }
     const auto& interrupted = *static_cast<const ucontext_t*>(context);
-    guard->report->kind = Classify(signal, *info, interrupted);
+    if (Guard* guard = activeGuard) {
+        guard->report->kind = Classify(signal, *info, interrupted);
+        RecordFaultFrames(*guard->report, ProgramCounter(interrupted));
+        siglongjmp(guard->jump, 1);
+    }
+    CrashReport report;
+    report.kind = Classify(signal, *info, interrupted);
+    RecordFaultFrames(report, ProgramCounter(interrupted));
+    if (void* module = ModuleOnStack(report))
+        ParkCrashedThread(report, module);
+    // Not a module's code: whatever would have happened happens, once the faulting instruction
+    // runs again or abort() raises again.
+    for (std::size_t i = 0; i < kSignalCount; ++i)
+        if (kSignals[i] == signal)
+            sigaction(signal, &previousActions[i], nullptr);
+}
+
+#if defined(__x86_64__)
+// System calls that wait for something outside the process: a call stopped in one of them
+// leaves no lock of the C library held.
+bool Waits(long call)
+{
+    switch (call) {
+    case SYS_read:
+    case SYS_readv:
+    case SYS_pread64:
+    case SYS_write:
+    case SYS_poll:
+    case SYS_ppoll:
+    case SYS_select:
+    case SYS_pselect6:
+    case SYS_pause:
+    case SYS_nanosleep:
+    case SYS_clock_nanosleep:
+    case SYS_futex:
+    case SYS_wait4:
+    case SYS_waitid:
+    case SYS_epoll_wait:
+    case SYS_epoll_pwait:
+    case SYS_accept:
+    case SYS_accept4:
+    case SYS_connect:
+    case SYS_recvfrom:
+    case SYS_recvmsg:
+    case SYS_rt_sigsuspend:
+    case SYS_rt_sigtimedwait:
+    case SYS_msgrcv:
+    case SYS_semop:
+    case SYS_semtimedop:
+    case SYS_flock:
+    case SYS_fcntl:
+        return true;
+    default:
+        return false;
+    }
+}
+#endif
+
+// Whether the interrupted code can be left by a jump: it runs the module's own code, or waits in
+// a system call (it was interrupted there, or is about to enter one again after the
+// interruption). Anywhere else, the C library or Vornak may hold a lock or be half-way through
+// its data.
+bool AtSafePoint(const ucontext_t& context)
+{
+    const auto pc = reinterpret_cast<std::uintptr_t>(ProgramCounter(context));
+    if (pc == 0)
+        return false;
+    if (ModuleCodeAt(pc))
+        return true;
+#if defined(__x86_64__)
+    constexpr std::uintptr_t kPage = 4096;
+    const auto* code = reinterpret_cast<const unsigned char*>(pc);
+    const long long result = context.uc_mcontext.gregs[REG_RAX];
+    // Returned from a wait that the signal interrupted.
+    if (pc % kPage >= 2 && code[-2] == 0x0f && code[-1] == 0x05 && result == -EINTR)
+        return true;
+    // A wait that the kernel restarts after the handler: rax holds the call's number again.
+    if (pc % kPage <= kPage - 2 && code[0] == 0x0f && code[1] == 0x05 && Waits(long(result)))
+        return true;
+#endif
+    return false;
+}
+
+void OnStopSignal(int, siginfo_t* info, void* context)
+{
+    Guard* guard = activeGuard;
+    const int ticket = WatchedTicket();
+    if (!guard || info->si_code != SI_QUEUE || ticket == 0 || info->si_value.sival_int != ticket ||
+        noStopDepth > 0)
+        return;
+    const auto& interrupted = *static_cast<const ucontext_t*>(context);
+    if (!AtSafePoint(interrupted))
+        return; // asked again in a few milliseconds
+    guard->report->kind = CrashReport::Kind::Stopped;
     RecordFaultFrames(*guard->report, ProgramCounter(interrupted));
     siglongjmp(guard->jump, 1);
 }
@@ -139,35 +271,35 @@ char* HandlerStack()
 
 void InstallHandlers()
 {
-    if (guardsInstalled++ > 0)
-        return;
-    // backtrace() loads the unwinder on its first call, which must not happen in a handler.
-    static const bool unwinderLoaded = [] {
+    static const bool installed = [] {
+        // backtrace() loads the unwinder on its first call, which must not happen in a handler.
         void* frame[1];
-        return backtrace(frame, 1) >= 0;
+        backtrace(frame, 1);
+        if (pipe2(threadCrashPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            threadCrashPipe[0] = threadCrashPipe[1] = -1;
+
+        struct sigaction action {};
+        action.sa_sigaction = OnFatalSignal;
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignalCount; ++i)
+            sigaction(kSignals[i], &action, &previousActions[i]);
+        // Restarted: a wait that is not left goes on as if nothing had happened.
+        action.sa_sigaction = OnStopSignal;
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+        sigaction(StopSignal(), &action, nullptr);
+        return true;
     }();
-    (void)unwinderLoaded;
+    (void)installed;
 
-    stack_t stack{};
-    stack.ss_sp = HandlerStack();
-    stack.ss_size = kHandlerStackSize;
-    sigaltstack(&stack, &previousStack);
-
-    struct sigaction action {};
-    action.sa_sigaction = OnFatalSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kSignalCount; ++i)
-        sigaction(kSignals[i], &action, &previousActions[i]);
-}
-
-void RemoveHandlers()
-{
-    if (--guardsInstalled > 0)
-        return;
-    for (std::size_t i = 0; i < kSignalCount; ++i)
-        sigaction(kSignals[i], &previousActions[i], nullptr);
-    sigaltstack(&previousStack, nullptr);
+    thread_local bool stackSet = false;
+    if (!stackSet) {
+        stack_t stack{};
+        stack.ss_sp = HandlerStack();
+        stack.ss_size = kHandlerStackSize;
+        sigaltstack(&stack, nullptr);
+        stackSet = true;
+    }
 }
 
 CrashReport::Kind EndKind(int kind)
@@ -192,7 +324,7 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
     guard.report = &report;
     guard.outer = activeGuard;
     guard.exceptions = ThreadExceptions();
-    InstallHandlers();
+    InstallCrashGuard();
     // The signal mask is saved too: the jump comes out of a handler, with its signal blocked.
     const bool returned = sigsetjmp(guard.jump, 1) == 0;
     if (returned) {
@@ -203,8 +335,36 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
         ThreadExceptions() = guard.exceptions;
     }
     activeGuard = guard.outer;
-    RemoveHandlers();
     return returned;
+}
+
+void InstallCrashGuard()
+{
+    InstallHandlers();
+}
+
+NoStopHere::NoStopHere()
+{
+    noStopDepth = noStopDepth + 1;
+}
+
+NoStopHere::~NoStopHere()
+{
+    noStopDepth = noStopDepth - 1;
+}
+
+int ThreadCrashFd()
+{
+    return threadCrashPipe[0];
+}
+
+std::optional<ThreadCrash> TakeThreadCrash()
+{
+    if (threadCrashState.load() != 2)
+        return std::nullopt;
+    const ThreadCrash crash = threadCrash;
+    threadCrashState.store(0);
+    return crash;
 }
 
 void EndModuleCode(int kind, int status)

@@ -2,12 +2,19 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 // Runs a module's code so that a crash, an abort or an exit() in it ends only that code, not
 // Vornak. One thread, no copy of the process: the guard catches the fatal signals on the
 // calling thread (on a stack of its own, so that a stack overflow is caught too) and jumps back
 // to where the code was called. The module's runtime hands exit(), _Exit(), quick_exit() and a
-// failed assert to EndModuleCode, which jumps back the same way.
+// failed assert to EndModuleCode, which jumps back the same way. The stop signal of the call
+// watch (call_watch.h) ends the call too, but only where that is safe: in the module's own code,
+// or in a system call that was waiting; elsewhere the handler returns and the helper asks again.
+//
+// The handlers stay installed once the first guard has run: a thread that the module started
+// and that crashes later is parked for good, and its report waits for the window (see
+// ThreadCrashFd).
 //
 // A jump skips the destructors of everything between the guard and the point where the code
 // stopped: what must be cleaned up belongs outside the guarded function.
@@ -24,6 +31,7 @@ struct CrashReport {
         Exit,
         UnderscoreExit,
         QuickExit,
+        Stopped,
     };
 
     Kind kind = Kind::InvalidMemory;
@@ -35,6 +43,10 @@ struct CrashReport {
     bool firstIsExact = false;
 };
 
+// Installs the guard's signal handlers for the process and its signal stack for the calling
+// thread; RunGuarded does it too. Idempotent.
+void InstallCrashGuard();
+
 // Calls run(argument) under the guard. True when it returned; false when it stopped, with
 // report filled in.
 bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report);
@@ -44,6 +56,31 @@ template <class Function> bool RunGuarded(Function& function, CrashReport& repor
 {
     return RunGuarded([](void* f) { (*static_cast<Function*>(f))(); }, &function, report);
 }
+
+// Where a stop is never safe: Vornak's own output routine, whose buffers and locks must not be
+// left half-way. Counted per thread.
+class NoStopHere {
+public:
+    NoStopHere();
+    ~NoStopHere();
+    NoStopHere(const NoStopHere&) = delete;
+    NoStopHere& operator=(const NoStopHere&) = delete;
+};
+
+// A crash on a thread that the module's code started, outside any guard: the thread is parked
+// for good and its report waits here.
+struct ThreadCrash {
+    CrashReport report;
+    void* module = nullptr; // the module whose code the thread was running
+};
+
+// Readable (one byte per crash) when a thread crash waits to be taken; -1 before the first
+// guard ran. Read it empty, then take the crash.
+int ThreadCrashFd();
+
+// The crash that waits, if any; the next one can then be recorded. Only the first of crashes
+// that come while one waits is kept.
+std::optional<ThreadCrash> TakeThreadCrash();
 
 // The routine handed to the module's runtime: ends the guarded code of the calling thread.
 // kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert. A thread

@@ -1,5 +1,7 @@
 #include "module_loader.h"
 
+#include "module_code.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -62,6 +64,8 @@ void* OpenModule(const QByteArray& path, QByteArray* error)
     auto opened = [error](void* handle) {
         if (!handle && error)
             *error = dlerror();
+        // While its file is still there: its stubs are read from it.
+        RememberModuleCode(handle);
         return handle;
     };
     if (!IsModuleResident(path))
