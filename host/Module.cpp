@@ -5,6 +5,9 @@
 
 void PrintOut(const char* text)
 {
+    // Past the call's allowance the text is only counted, not converted.
+    if (text && OmitIfFull(QByteArrayView(text)))
+        return;
     // A null address is the empty text: nothing is added, though the caret still moves to
     // where text would have gone.
     WriteOutput(text ? FromNarrow(QByteArrayView(text)) : QString());
