@@ -1,5 +1,6 @@
 // Linked into every module (as rt.o): "Config" receives Vornak's output routine, and from then
-// on std::cout, std::cerr, std::clog, C's stdout and stderr and Print all lead to it. Each write
+// on std::cout, std::cerr, std::clog, their wide kin, C's stdout and stderr (narrow and wide)
+// and Print all lead to it. Each write
 // is passed on at once, so the pieces arrive in the order they were written and nothing is left
 // in a buffer when an entry returns. When the module is unloaded, its static destructor puts
 // every stream back as it was: they belong to the process, which goes on without the module.
@@ -18,6 +19,7 @@
 
 #include <cassert>
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -25,6 +27,7 @@
 #include <ios>
 #include <streambuf>
 #include <sys/types.h>
+#include <vector>
 
 namespace {
 
@@ -99,6 +102,43 @@ protected:
     }
 };
 
+// Wide text goes on in the locale's character set; a character it lacks becomes '?'.
+void ForwardWide(const wchar_t* data, std::size_t size)
+{
+    std::string narrow;
+    narrow.reserve(size);
+    std::mbstate_t state{};
+    char character[MB_LEN_MAX];
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t length = std::wcrtomb(character, data[i], &state);
+        if (length == static_cast<std::size_t>(-1)) {
+            narrow += '?';
+            state = {};
+        } else {
+            narrow.append(character, length);
+        }
+    }
+    Forward(narrow.data(), narrow.size());
+}
+
+class WideForwardingBuffer : public std::wstreambuf {
+protected:
+    int_type overflow(int_type ch) override
+    {
+        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+            const wchar_t c = traits_type::to_char_type(ch);
+            ForwardWide(&c, 1);
+        }
+        return traits_type::not_eof(ch);
+    }
+
+    std::streamsize xsputn(const wchar_t* s, std::streamsize n) override
+    {
+        ForwardWide(s, static_cast<std::size_t>(n));
+        return n;
+    }
+};
+
 ssize_t WriteCookie(void*, const char* data, std::size_t size)
 {
     Forward(data, size);
@@ -112,9 +152,12 @@ public:
     {
         if (active_)
             return;
-        Save(std::cout, out_);
-        Save(std::cerr, err_);
-        Save(std::clog, log_);
+        Save(std::cout, out_, buffer_);
+        Save(std::cerr, err_, buffer_);
+        Save(std::clog, log_, buffer_);
+        Save(std::wcout, wideOut_, wideBuffer_);
+        Save(std::wcerr, wideErr_, wideBuffer_);
+        Save(std::wclog, wideLog_, wideBuffer_);
         inFormat_.copyfmt(std::cin); // "std::cin.tie(nullptr)" is common in snippets
         Redirect(stdout, stdoutFile_);
         Redirect(stderr, stderrFile_);
@@ -128,6 +171,9 @@ public:
         Restore(std::cout, out_);
         Restore(std::cerr, err_);
         Restore(std::clog, log_);
+        Restore(std::wcout, wideOut_);
+        Restore(std::wcerr, wideErr_);
+        Restore(std::wclog, wideLog_);
         std::cin.copyfmt(inFormat_);
         PutBack(stdout, stdoutFile_);
         PutBack(stderr, stderrFile_);
@@ -135,10 +181,10 @@ public:
 
 private:
     // The buffer, the error state and the format (flags, precision, fill, locale, tie).
-    struct Saved {
-        std::streambuf* buffer = nullptr;
+    template <class Char> struct Saved {
+        std::basic_streambuf<Char>* buffer = nullptr;
         std::ios::iostate state{};
-        std::ios format{nullptr};
+        std::basic_ios<Char> format{nullptr};
     };
 
     // C's FILE that took the place of one of the process's, and the one it replaced.
@@ -166,15 +212,17 @@ private:
         std::fclose(saved.ours);
     }
 
-    void Save(std::ostream& stream, Saved& saved)
+    template <class Char>
+    static void Save(std::basic_ostream<Char>& stream, Saved<Char>& saved,
+                     std::basic_streambuf<Char>& ours)
     {
         saved.state = stream.rdstate();
         saved.format.copyfmt(stream);
-        saved.buffer = stream.rdbuf(&buffer_);
+        saved.buffer = stream.rdbuf(&ours);
         stream.clear();
     }
 
-    static void Restore(std::ostream& stream, Saved& saved)
+    template <class Char> static void Restore(std::basic_ostream<Char>& stream, Saved<Char>& saved)
     {
         stream.copyfmt(saved.format);
         stream.rdbuf(saved.buffer);
@@ -183,9 +231,13 @@ private:
 
     bool active_ = false;
     ForwardingBuffer buffer_;
-    Saved out_;
-    Saved err_;
-    Saved log_;
+    WideForwardingBuffer wideBuffer_;
+    Saved<char> out_;
+    Saved<char> err_;
+    Saved<char> log_;
+    Saved<wchar_t> wideOut_;
+    Saved<wchar_t> wideErr_;
+    Saved<wchar_t> wideLog_;
     std::ios inFormat_{nullptr};
     SavedFile stdoutFile_;
     SavedFile stderrFile_;
@@ -313,3 +365,111 @@ extern "C" void __assert_fail(const char* assertion, const char*, unsigned int,
     End(EndKind::FailedAssert, 0, "abort");
 }
 asm(".hidden __assert_fail");
+
+// The wide functions of C's stdio cannot write to stdout and stderr as the module has them (a
+// stream made with fopencookie never turns wide): the module's calls bind here (hidden), format
+// the text themselves and pass it on. Other streams go to the C library.
+namespace {
+
+bool IsRedirected(FILE* stream)
+{
+    return printOut && (stream == stdout || stream == stderr);
+}
+
+template <class Function> Function Real(const char* name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+int FormatWide(const wchar_t* format, va_list arguments)
+{
+    std::vector<wchar_t> text(256);
+    for (;;) {
+        va_list copy;
+        va_copy(copy, arguments);
+        const int length = std::vswprintf(text.data(), text.size(), format, copy);
+        va_end(copy);
+        if (length >= 0) {
+            ForwardWide(text.data(), std::size_t(length));
+            return length;
+        }
+        // Too long, or not a valid format: vswprintf does not say which.
+        if (text.size() >= (std::size_t(1) << 24))
+            return -1;
+        text.resize(text.size() * 4);
+    }
+}
+
+} // namespace
+
+extern "C" int vfwprintf(FILE* stream, const wchar_t* format, va_list arguments)
+{
+    if (IsRedirected(stream))
+        return FormatWide(format, arguments);
+    using Function = int (*)(FILE*, const wchar_t*, va_list);
+    const Function real = Real<Function>("vfwprintf");
+    return real ? real(stream, format, arguments) : -1;
+}
+asm(".hidden vfwprintf");
+
+extern "C" int vwprintf(const wchar_t* format, va_list arguments)
+{
+    return vfwprintf(stdout, format, arguments);
+}
+asm(".hidden vwprintf");
+
+extern "C" int fwprintf(FILE* stream, const wchar_t* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = vfwprintf(stream, format, arguments);
+    va_end(arguments);
+    return length;
+}
+asm(".hidden fwprintf");
+
+extern "C" int wprintf(const wchar_t* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = vfwprintf(stdout, format, arguments);
+    va_end(arguments);
+    return length;
+}
+asm(".hidden wprintf");
+
+extern "C" wint_t fputwc(wchar_t character, FILE* stream)
+{
+    if (IsRedirected(stream)) {
+        ForwardWide(&character, 1);
+        return wint_t(character);
+    }
+    using Function = wint_t (*)(wchar_t, FILE*);
+    const Function real = Real<Function>("fputwc");
+    return real ? real(character, stream) : WEOF;
+}
+asm(".hidden fputwc");
+
+extern "C" wint_t putwc(wchar_t character, FILE* stream)
+{
+    return fputwc(character, stream);
+}
+asm(".hidden putwc");
+
+extern "C" wint_t putwchar(wchar_t character)
+{
+    return fputwc(character, stdout);
+}
+asm(".hidden putwchar");
+
+extern "C" int fputws(const wchar_t* text, FILE* stream)
+{
+    if (IsRedirected(stream)) {
+        ForwardWide(text, std::wcslen(text));
+        return 0;
+    }
+    using Function = int (*)(const wchar_t*, FILE*);
+    const Function real = Real<Function>("fputws");
+    return real ? real(text, stream) : -1;
+}
+asm(".hidden fputws");
