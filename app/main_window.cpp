@@ -1,7 +1,9 @@
 #include "main_window.h"
 
 #include "build_steps.h"
+#include "busy_input.h"
 #include "code_editor.h"
+#include "crash_guard.h"
 #include "output_pane.h"
 #include "run_keys.h"
 #include "source_file.h"
@@ -19,8 +21,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTextBlock>
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 
@@ -57,7 +61,41 @@ FormMain::FormMain(const QString& workDir, QWidget* parent) : QWidget(parent), W
     AttachOutputPane(txtOut);
     connect(txtCode, &QPlainTextEdit::textChanged, this, [this] { CodeChanged = true; });
     connect(cmdRun, &QPushButton::clicked, this, &FormMain::cmdRun_Click);
+    busyInput = new BusyInputFilter(this);
+    QCoreApplication::instance()->installEventFilter(busyInput);
+    WatchThreadCrashes();
     Restore();
+}
+
+void FormMain::WatchThreadCrashes()
+{
+    InstallCrashGuard();
+    if (ThreadCrashFd() < 0)
+        return;
+    auto* notifier = new QSocketNotifier(ThreadCrashFd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char bytes[64];
+        while (read(ThreadCrashFd(), bytes, sizeof bytes) > 0) {
+        }
+        ReportThreadCrash();
+    });
+}
+
+void FormMain::ReportThreadCrash()
+{
+    if (running) {
+        threadCrashWaits = true;
+        return;
+    }
+    threadCrashWaits = false;
+    const std::optional<CallOutcome> crash = TakeThreadCrashReport(hDll);
+    if (!crash)
+        return;
+    if (crash->moduleSpent) {
+        FreeDLL(); // stays in memory: its parked thread still uses it
+        ModuleSpent = true;
+    }
+    ShowReport(*crash);
 }
 
 FormMain::~FormMain()
@@ -224,14 +262,21 @@ bool FormMain::LoadDLL()
 CallOutcome FormMain::CallDLL(const QString& func)
 {
     const CallOutcome outcome = ::CallDLL(hDll, func);
+    ShowReport(outcome);
+    return outcome;
+}
+
+void FormMain::ShowReport(const CallOutcome& outcome)
+{
     if (outcome.report) {
+        // What was typed or clicked during the call must not answer the box.
+        busyInput->FreeNow();
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"), *outcome.report,
                         QMessageBox::Ok, this);
         box.exec();
     }
     if (outcome.sourceLine)
         SelectSourceLine(*outcome.sourceLine);
-    return outcome;
 }
 
 void FormMain::FreeDLL()
@@ -240,6 +285,20 @@ void FormMain::FreeDLL()
 }
 
 void FormMain::cmdRun_Click()
+{
+    if (running)
+        return; // a click delivered while a box of this Run is open
+    running = true;
+    {
+        BusyTime busy(*busyInput);
+        RunSteps();
+    }
+    running = false;
+    if (threadCrashWaits)
+        ReportThreadCrash();
+}
+
+void FormMain::RunSteps()
 {
     if (CodeChanged) {
         BusyPointer busy;

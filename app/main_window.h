@@ -16,6 +16,7 @@
 #include <array>
 #include <memory>
 
+class BusyInputFilter;
 class CommandShell;
 class QGroupBox;
 class QLabel;
@@ -65,7 +66,11 @@ private:
     void CreateControls();
     void Restore();
     void cmdRun_Click();
+    void RunSteps();
     bool Show(const StepResult& result, const QString& prefix = QString());
+    void ShowReport(const CallOutcome& outcome);
+    void WatchThreadCrashes();
+    void ReportThreadCrash();
 
     // The control array Frame1: index 2 holds the editor, index 1 the output pane.
     std::array<QGroupBox*, 3> Frame1{};
@@ -75,4 +80,8 @@ private:
     QLineEdit* txtFunc = nullptr;
     QPushButton* cmdRun = nullptr;
     QLabel* lalStat = nullptr;
+
+    BusyInputFilter* busyInput = nullptr;
+    bool running = false;          // inside a Run
+    bool threadCrashWaits = false; // reported when the Run is over
 };

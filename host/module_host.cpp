@@ -1,8 +1,10 @@
 #include "module_host.h"
 
 #include "Module.h"
+#include "call_watch.h"
 #include "crash_guard.h"
 #include "crash_line.h"
+#include "module_code.h"
 #include "module_loader.h"
 #include "narrow_text.h"
 #include "output_pane.h"
@@ -73,6 +75,20 @@ QHash<ModuleHandle, HeldModule>& HeldModules()
     return modules;
 }
 
+// The entry last called in each module in memory, held or not: a thread it started may crash
+// later.
+QHash<ModuleHandle, QString>& LastEntries()
+{
+    static QHash<ModuleHandle, QString> entries;
+    return entries;
+}
+
+// "函数 “name” "
+QString EntryPrefix(const QString& name)
+{
+    return QStringLiteral("函数 “") + name + QStringLiteral("” ");
+}
+
 // Whether a thread started since the module was loaded still runs.
 bool NewThreadsRun(const HeldModule& module)
 {
@@ -106,6 +122,8 @@ QString Describe(CrashReport::Kind kind, int status)
         return QStringLiteral("调用了 _Exit(%1)").arg(status);
     case CrashReport::Kind::QuickExit:
         return QStringLiteral("调用了 quick_exit(%1)").arg(status);
+    case CrashReport::Kind::Stopped:
+        return QStringLiteral("已被停止");
     }
     return {};
 }
@@ -160,6 +178,7 @@ bool Finalize(ModuleHandle hDll)
         return true;
     std::exception_ptr thrown;
     CrashReport report;
+    WatchedCall watched(QStringLiteral("模块的释放"));
     return CallGuarded(finalize, 0, thrown, report) && !thrown;
 }
 
@@ -167,6 +186,7 @@ bool Finalize(ModuleHandle hDll)
 
 StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
 {
+    InstallCrashGuard();
     SavedStreams().Save();
     const QByteArray file = ToNarrow(workDir + QStringLiteral("T.dll"));
     QByteArray error;
@@ -185,7 +205,8 @@ StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
     CrashReport report;
     bool returned = false;
     {
-        OutputBatch batch; // outside the guard: a jump would skip its destructor
+        CallOutput output; // outside the guard: a jump would skip its destructor
+        WatchedCall watched(QStringLiteral("模块的初始化"));
         returned = CallGuarded(config, reinterpret_cast<std::intptr_t>(&PrintOut), thrown, report);
     }
     if (returned && !thrown)
@@ -202,16 +223,18 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
     const QByteArray name = ToNarrow(func);
     // The name as the code page carried it: characters it lacks show as they were lost.
     const QString shown = FromNarrow(name);
-    const QString prefix = QStringLiteral("函数 “") + shown + QStringLiteral("” ");
+    const QString prefix = EntryPrefix(shown);
     const Entry entry = FindEntry(hDll, name);
     if (!entry)
         return {prefix + QStringLiteral("未定义")};
+    LastEntries().insert(hDll, shown);
 
     std::exception_ptr thrown;
     CrashReport report;
     bool returned = false;
     {
-        OutputBatch batch; // what was printed before a throw or crash still reaches the pane
+        CallOutput output; // what was printed before a throw or crash still reaches the pane
+        WatchedCall watched(prefix.trimmed());
         returned = CallGuarded(entry, 0, thrown, report);
     }
     if (returned) {
@@ -222,9 +245,11 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
     if (IsExit(report.kind) && report.exitStatus == 0)
         return {std::nullopt, true}; // exit(0) ends the call like a return: no line to look up
     const ModuleStop stop = StopOf(report, hDll);
-    // "函数 “f” 崩溃：what（第 N 行）", or "函数 “f” 调用了 exit(3)（第 N 行）".
-    return {prefix + (stop.exited ? QString() : QStringLiteral("崩溃：")) + stop.Description(),
-            true, stop.sourceLine};
+    // "函数 “f” 崩溃：what（第 N 行）", "函数 “f” 调用了 exit(3)（第 N 行）" or
+    // "函数 “f” 已被停止（第 N 行）".
+    const bool crashed = !stop.exited && report.kind != CrashReport::Kind::Stopped;
+    return {prefix + (crashed ? QStringLiteral("崩溃：") : QString()) + stop.Description(), true,
+            stop.sourceLine};
 }
 
 void FreeDLL(ModuleHandle& hDll)
@@ -235,13 +260,36 @@ void FreeDLL(ModuleHandle& hDll)
         // in an unknown state, and the loader would run what is left of them again. Either way
         // it stays in memory, and the next load takes a fresh copy.
         if (!NewThreadsRun(held)) {
-            OutputBatch batch; // static destructors may still print
-            if (Finalize(hDll))
+            bool finalized = false;
+            {
+                CallOutput output; // static destructors may still print
+                finalized = Finalize(hDll);
+            }
+            if (finalized) {
+                ForgetModuleCode(hDll);
+                LastEntries().remove(hDll);
                 dlclose(hDll);
+            }
         }
         hDll = nullptr;
     }
     SavedStreams().RestoreChanged();
+}
+
+std::optional<CallOutcome> TakeThreadCrashReport(ModuleHandle hDll)
+{
+    const std::optional<ThreadCrash> crash = TakeThreadCrash();
+    if (!crash)
+        return std::nullopt;
+    ModuleStop stop;
+    stop.what = Describe(crash->report.kind, crash->report.exitStatus);
+    // Only the held module's file still matches its code: a released one was rebuilt since.
+    if (crash->module == hDll && HeldModules().contains(hDll))
+        stop.sourceLine = CrashSourceLine(crash->report, hDll, HeldModules().value(hDll).file);
+    const QString entry = LastEntries().value(crash->module);
+    const QString starter = entry.isEmpty() ? QStringLiteral("模块") : EntryPrefix(entry);
+    return CallOutcome{starter + QStringLiteral("启动的线程崩溃：") + stop.Description(),
+                       crash->module == hDll, stop.sourceLine};
 }
 
 void DetachStandardInput()

@@ -40,6 +40,12 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func);
 // are restored.
 void FreeDLL(ModuleHandle& hDll);
 
+// A thread that the module's code started crashed outside any call: it is parked for good and
+// the module stays in memory. The report for a message box, "函数 “Crash” 启动的线程崩溃：…",
+// with the line when the module is hDll (moduleSpent then: the next Run takes a fresh copy).
+// Nothing when no crash waits. Read ThreadCrashFd() (crash_guard.h) empty first.
+std::optional<CallOutcome> TakeThreadCrashReport(ModuleHandle hDll);
+
 // Points the process's standard input at the null device: a module reading std::cin or scanf
 // gets end-of-file at once instead of freezing the window on whatever Vornak was started with.
 void DetachStandardInput();
