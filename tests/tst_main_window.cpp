@@ -368,7 +368,7 @@ void TestMainWindow::startUp_data()
     QTest::newRow("saved code") << true
                                 << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n"
                                               "void Demo1()\r\n{\r\n}\r\n")
-                                << "void Demo1()\n{\n}\n"
+                                << "void Demo1()\n{\n}"
                                 << true;
     QTest::newRow("empty saved code")
         << true << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n") << "" << false;

@@ -326,7 +326,7 @@ void TestRunCycle::closingReleasesAndRestartRestores()
 
     window.reset();
     OpenWindow();
-    QCOMPARE(txtCode->toPlainText(), QString("void Demo1() { std::cout << \"x\"; }\n\n"));
+    QCOMPARE(txtCode->toPlainText(), QString("void Demo1() { std::cout << \"x\"; }\n"));
     QVERIFY(window->CodeChanged);
     QVERIFY(QFile::remove(workDir + "T.o"));
     Run();
