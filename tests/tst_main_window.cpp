@@ -290,6 +290,11 @@ void TestMainWindow::tabInsertsSpacesAndCtrlTabLeavesEditor()
     code->setFocus();
     QTest::keyClick(code, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(QApplication::focusWidget(), Control<QWidget>("txtOut"));
+    // Shift+Tab takes the line four spaces out and stays in the editor.
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), code);
+    QCOMPARE(code->toPlainText(), QString("x"));
 }
 
 void TestMainWindow::everyControlHasAnAccessibleName()
