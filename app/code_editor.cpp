@@ -181,7 +181,8 @@ void CodeEditor::keyPressEvent(QKeyEvent* event)
     if (modifiers == Qt::NoModifier && key == Qt::Key_Backspace &&
         EditorKeys::BackspaceIndentation(this))
         return;
-    if (modifiers == Qt::ControlModifier && key == Qt::Key_Slash) {
+    // Ctrl+/ (with Shift where "/" is a shifted key).
+    if ((modifiers & ~Qt::ShiftModifier) == Qt::ControlModifier && key == Qt::Key_Slash) {
         EditorKeys::ToggleComment(this);
         return;
     }

@@ -335,6 +335,9 @@ void TestCodeEditor::editingKeys_data()
     QTest::newRow("ctrl+/ comments at the smallest indentation")
         << "^    a\n\n        b|" << int(Qt::Key_Slash) << int(Qt::ControlModifier)
         << "^    // a\n\n    //     b|";
+    QTest::newRow("ctrl+shift+/ where the slash is shifted")
+        << "int| a;" << int(Qt::Key_Slash) << int(Qt::ControlModifier | Qt::ShiftModifier)
+        << "// int| a;";
     QTest::newRow("ctrl+/ takes comments away")
         << "^// a\n    //b|" << int(Qt::Key_Slash) << int(Qt::ControlModifier) << "^a\n    b|";
 }
