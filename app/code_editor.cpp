@@ -1,6 +1,8 @@
 #include "code_editor.h"
 
+#include "bracket_match.h"
 #include "cpp_highlighter.h"
+#include "editor_keys.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -59,6 +61,7 @@ CodeEditor::CodeEditor(QWidget* parent) : QPlainTextEdit(parent)
         highlighter_->Resume();
     });
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::FollowCurrentLine);
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::MarkMatchingBrackets);
     UpdateGutterWidth();
 }
 
@@ -88,9 +91,11 @@ void CodeEditor::resizeEvent(QResizeEvent* event)
 void CodeEditor::changeEvent(QEvent* event)
 {
     QPlainTextEdit::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         UpdateGutterWidth();
-    else if (event->type() == QEvent::PaletteChange)
+        setTabStopDistance(EditorKeys::kIndentWidth *
+                           QFontMetricsF(font()).horizontalAdvance(u' '));
+    } else if (event->type() == QEvent::PaletteChange)
         highlighter_->SetDarkBackground(IsDark(palette()));
 }
 
@@ -135,24 +140,54 @@ void CodeEditor::PaintGutter(QPaintEvent* event)
     }
 }
 
+void CodeEditor::MarkMatchingBrackets()
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    if (const auto pair = MatchingBrackets(document(), textCursor().position())) {
+        QTextCharFormat format;
+        const QColor base = palette().color(QPalette::Base);
+        format.setBackground(Blend(base, palette().color(QPalette::Highlight), 0.35));
+        format.setFontWeight(QFont::Bold);
+        for (const int position : {pair->first, pair->second}) {
+            QTextEdit::ExtraSelection mark;
+            mark.format = format;
+            mark.cursor = QTextCursor(document());
+            mark.cursor.setPosition(position);
+            mark.cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+            marks.append(mark);
+        }
+    }
+    if (!marks.isEmpty() || !extraSelections().isEmpty())
+        setExtraSelections(marks);
+}
+
 void CodeEditor::keyPressEvent(QKeyEvent* event)
 {
     const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    if (modifiers == Qt::NoModifier && event->key() == Qt::Key_Tab) {
-        insertPlainText(QStringLiteral("    "));
+    const int key = event->key();
+    if (modifiers == Qt::NoModifier && key == Qt::Key_Tab) {
+        if (!EditorKeys::IndentLines(this))
+            insertPlainText(QString(EditorKeys::kIndentWidth, u' '));
         return;
     }
-    if (modifiers == Qt::NoModifier &&
-        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        // The new line starts with the indentation of the text before the caret.
-        QTextCursor cursor = textCursor();
-        const QString before = cursor.block().text().left(cursor.positionInBlock());
-        qsizetype indent = 0;
-        while (indent < before.size() && (before[indent] == u' ' || before[indent] == u'\t'))
-            ++indent;
-        cursor.insertText(u'\n' + before.left(indent));
-        setTextCursor(cursor);
+    if ((modifiers & ~Qt::ShiftModifier) == Qt::NoModifier && key == Qt::Key_Backtab) {
+        EditorKeys::DedentLines(this);
         return;
     }
+    if (modifiers == Qt::NoModifier && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        EditorKeys::NewLine(this);
+        return;
+    }
+    if (modifiers == Qt::NoModifier && key == Qt::Key_Backspace &&
+        EditorKeys::BackspaceIndentation(this))
+        return;
+    // Ctrl+/ (with Shift where "/" is a shifted key).
+    if ((modifiers & ~Qt::ShiftModifier) == Qt::ControlModifier && key == Qt::Key_Slash) {
+        EditorKeys::ToggleComment(this);
+        return;
+    }
+    if (!(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+        event->text() == QStringLiteral("}") && EditorKeys::CloseBrace(this))
+        return;
     QPlainTextEdit::keyPressEvent(event);
 }

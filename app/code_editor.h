@@ -6,8 +6,9 @@ class CppHighlighter;
 class LineNumberGutter;
 
 // The code editor: a plain text box with line numbers in a narrow gutter at its left edge
-// (inside the box, so the box keeps its place and size), C++ colours, Enter that keeps the
-// line's indentation and Tab that inserts four spaces.
+// (inside the box, so the box keeps its place and size), C++ colours, the bracket that matches
+// the one at the caret marked, and the editing keys of editor_keys.h: Tab and Shift+Tab,
+// Enter and "}" that indent, Backspace through indentation, Ctrl+/ for comments.
 class CodeEditor : public QPlainTextEdit {
     Q_OBJECT
 
@@ -27,6 +28,7 @@ private:
     void PaintGutter(QPaintEvent* event);
     void UpdateGutterWidth();
     void FollowCurrentLine();
+    void MarkMatchingBrackets();
 
     LineNumberGutter* gutter_ = nullptr;
     CppHighlighter* highlighter_ = nullptr;

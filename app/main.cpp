@@ -4,6 +4,7 @@
 #include "main_window.h"
 #include "module_host.h"
 #include "narrow_text.h"
+#include "qt_translations.h"
 
 #include <QApplication>
 #include <clocale>
@@ -15,6 +16,7 @@ int main(int argc, char* argv[])
     std::setlocale(LC_ALL, "");
     FixNarrowCodeset();
     DetachStandardInput();
+    LoadQtTranslations();
 
     // Before the window restores (and may create) "T.cpp".
     const QString workDir = FormMain::DefaultWorkDir();

@@ -4,11 +4,16 @@
 #include "busy_input.h"
 #include "code_editor.h"
 #include "crash_guard.h"
+#include "editor_commands.h"
+#include "module_functions.h"
+#include "name_completion.h"
+#include "output_menu.h"
 #include "output_pane.h"
 #include "run_keys.h"
 #include "source_file.h"
 #include "status_line.h"
 #include "tool_runner.h"
+#include "window_layout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -21,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QTextBlock>
 #include <algorithm>
@@ -37,13 +43,20 @@ public:
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
-void SetUpTextPane(QPlainTextEdit* pane)
+// Scroll bars when the text does not fit. The editor wraps long lines at its edge; the output
+// pane never does, so printed columns stay columns.
+void SetUpTextPane(QPlainTextEdit* pane, bool wrap)
 {
-    // No scroll bars; long lines wrap at the pane's edge.
-    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    pane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    pane->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    pane->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     pane->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+}
+
+// The text of a missing name's box, the likely name asked about.
+QString WithLikelyName(const QString& report, const QString& likely)
+{
+    return report + QStringLiteral("\n是否想运行 “%1”？").arg(likely);
 }
 
 } // namespace
@@ -108,8 +121,8 @@ void FormMain::CreateControls()
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("Vornak"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(919, 480);
+                   Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
+    resize(919, 480);
 
     auto makeFrame = [this](int index, const QString& caption, const QRect& geometry) {
         auto* frame = new QGroupBox(caption, this);
@@ -129,7 +142,7 @@ void FormMain::CreateControls()
     codeFont.setStyleHint(QFont::TypeWriter);
     codeFont.setFixedPitch(true);
     txtCode->setFont(codeFont);
-    SetUpTextPane(txtCode);
+    SetUpTextPane(txtCode, true);
     txtCode->setTabStopDistance(4 * QFontMetricsF(codeFont).horizontalAdvance(u' '));
     txtCode->setAccessibleName(QStringLiteral("脚本"));
     txtCode->installEventFilter(this);
@@ -137,7 +150,8 @@ void FormMain::CreateControls()
     txtOut = new QPlainTextEdit(Frame1[1]);
     txtOut->setObjectName(QStringLiteral("txtOut"));
     txtOut->setGeometry(8, 18, 419, 401);
-    SetUpTextPane(txtOut);
+    SetUpTextPane(txtOut, false);
+    AddClearToContextMenu(txtOut);
     txtOut->setTabChangesFocus(true);
     txtOut->setFont(codeFont); // columns of printed output line up
     txtOut->setAccessibleName(QStringLiteral("输出"));
@@ -157,6 +171,7 @@ void FormMain::CreateControls()
     cmdRun->setGeometry(322, 446, 133, 23);
     cmdRun->setAutoDefault(false);
     AttachRunKeys(this, txtFunc, cmdRun);
+    names_ = new NameCompletion(txtFunc);
 
     lalStat = new StatusLine(this);
     lalStat->setObjectName(QStringLiteral("lalStat"));
@@ -171,6 +186,22 @@ void FormMain::CreateControls()
     setTabOrder(cmdRun, txtOut);
     txtCode->setFocus();
 
+    AttachEditorCommands(this, txtCode, txtOut);
+    auto* save = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+    save->setContext(Qt::WindowShortcut);
+    connect(save, &QShortcut::activated, this, &FormMain::SaveCode);
+
+    // The places above are those at the starting size; the panes take what the window grows.
+    auto* layout = new WindowLayout(this);
+    layout->Add(Frame1[2], WindowLayout::Follows::LeftPane);
+    layout->Add(Frame1[1], WindowLayout::Follows::RightPane);
+    layout->Add(txtCode, WindowLayout::Follows::InsideFrame);
+    layout->Add(txtOut, WindowLayout::Follows::InsideFrame);
+    for (QWidget* below : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(txtFunc),
+                           static_cast<QWidget*>(cmdRun)})
+        layout->Add(below, WindowLayout::Follows::LeftBelow);
+    layout->Add(lalStat, WindowLayout::Follows::RightBelow);
+
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
@@ -182,6 +213,37 @@ void FormMain::Restore()
     if (code && !code->isEmpty())
         txtCode->setPlainText(*code);
     CodeChanged = code && !code->isEmpty();
+    savedText_ = code.value_or(QString());
+}
+
+bool FormMain::SaveCode()
+{
+    if (!MakeCode())
+        return false;
+    // A save that failed before is put right now.
+    if (lalStat->text().startsWith(QStringLiteral("生成代码失败！")))
+        lalStat->setText(QString());
+    return true;
+}
+
+bool FormMain::SaveBeforeClose()
+{
+    const QString text = EditorText(txtCode);
+    if (text == savedText_)
+        return true;
+    const StepResult saved = ::MakeCode(WorkDir, text);
+    if (saved) {
+        savedText_ = text;
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vornak"),
+                    QStringLiteral("代码未能保存：%1。仍要关闭吗？").arg(saved.message),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() == QMessageBox::Yes)
+        return true;
+    Show(saved, QStringLiteral("生成代码失败！"));
+    return false;
 }
 
 bool FormMain::eventFilter(QObject* watched, QEvent* event)
@@ -202,6 +264,10 @@ bool FormMain::eventFilter(QObject* watched, QEvent* event)
 
 void FormMain::closeEvent(QCloseEvent* event)
 {
+    if (!SaveBeforeClose()) {
+        event->ignore();
+        return;
+    }
     FreeDLL();
     QWidget::closeEvent(event);
 }
@@ -231,7 +297,11 @@ void FormMain::SelectSourceLine(qint32 line)
 
 bool FormMain::MakeCode()
 {
-    return Show(::MakeCode(WorkDir, EditorText(txtCode)), QStringLiteral("生成代码失败！"));
+    const QString text = EditorText(txtCode);
+    if (!Show(::MakeCode(WorkDir, text), QStringLiteral("生成代码失败！")))
+        return false;
+    savedText_ = text;
+    return true;
 }
 
 bool FormMain::ShellExe(const QString& file, QStringList& info)
@@ -262,7 +332,23 @@ bool FormMain::LoadDLL()
 CallOutcome FormMain::CallDLL(const QString& func)
 {
     const CallOutcome outcome = ::CallDLL(hDll, func);
-    ShowReport(outcome);
+    // A name the module lacks: the box asks about the likely one, and Yes runs that.
+    std::optional<QString> likely;
+    if (outcome.report && outcome.report->endsWith(QStringLiteral("” 未定义")) &&
+        !names_->Names().contains(func))
+        likely = names_->LikelyName(func);
+    if (!likely) {
+        ShowReport(outcome);
+        return outcome;
+    }
+    busyInput->FreeNow();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"),
+                    WithLikelyName(*outcome.report, *likely), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    if (box.exec() == QMessageBox::Yes) {
+        txtFunc->setText(*likely);
+        return CallDLL(*likely);
+    }
     return outcome;
 }
 
@@ -308,6 +394,8 @@ void FormMain::RunSteps()
             return;
         lalStat->setText(QString());
         CodeChanged = false;
+        names_->SetNames(ModuleFunctionNames(WorkDir + QStringLiteral("T.dll"),
+                                             WorkDir + QStringLiteral("rt.o")));
     } else if (ModuleSpent) {
         BusyPointer busy;
         if (!LoadDLL())

@@ -18,6 +18,7 @@
 
 class BusyInputFilter;
 class CommandShell;
+class NameCompletion;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -46,6 +47,8 @@ public:
     // The steps of a Run, each working on this window's folder; a failed step's report is
     // shown (status line, and the line it names selected in the editor).
     bool MakeCode();
+    // Ctrl+S: writes "T.cpp" as a Run does, and builds nothing.
+    bool SaveCode();
     bool MakeObj();
     bool MakeDll();
     bool LoadDLL();
@@ -65,6 +68,9 @@ protected:
 private:
     void CreateControls();
     void Restore();
+    // Before the window closes: writes "T.cpp" when the editor's text differs from what it
+    // holds; when that fails, asks whether to close all the same.
+    bool SaveBeforeClose();
     void cmdRun_Click();
     void RunSteps();
     bool Show(const StepResult& result, const QString& prefix = QString());
@@ -80,6 +86,9 @@ private:
     QLineEdit* txtFunc = nullptr;
     QPushButton* cmdRun = nullptr;
     QLabel* lalStat = nullptr;
+    NameCompletion* names_ = nullptr;
+    // The editor text that "T.cpp" holds: last written, or restored at start-up.
+    QString savedText_;
 
     BusyInputFilter* busyInput = nullptr;
     bool running = false;          // inside a Run

@@ -95,6 +95,10 @@ std::optional<QString> RestoreCode(const QString& workDir)
     if (second < 0)
         return std::nullopt;
     QString code = text.mid(second + 2);
+    // The writer ends the file with one CR LF of its own after the text: dropping it makes
+    // save-and-restore give back exactly what was saved.
+    if (code.endsWith(QStringLiteral("\r\n")))
+        code.chop(2);
     code.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return code;
 }

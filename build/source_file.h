@@ -23,7 +23,8 @@ QString EditorText(const QPlainTextEdit* editor);
 // narrow code page (named, with its line).
 StepResult MakeCode(const QString& workDir, const QString& editorText);
 
-// Everything after the file's second CR LF, with "\n" line breaks; nothing when the file is
+// Everything after the file's second CR LF, less the one CR LF that MakeCode adds after the text
+// (when the file ends with one), with "\n" line breaks; nothing when the file is
 // missing, unreadable or has fewer than two CR LF. When the folder exists but the file does
 // not, an empty "T.cpp" is left behind.
 std::optional<QString> RestoreCode(const QString& workDir);

@@ -24,9 +24,17 @@ private slots:
     void gutterSitsInsideTheBoxAndWidensWithLines();
     void enterKeepsIndentationAndTabInsertsSpaces_data();
     void enterKeepsIndentationAndTabInsertsSpaces();
+    void editingKeys_data();
+    void editingKeys();
+    void commentToggleGivesBackTheText_data();
+    void commentToggleGivesBackTheText();
+    void matchingBracketIsMarked_data();
+    void matchingBracketIsMarked();
 
 private:
     void SetText(const QString& text);
+    void SetMarkedText(const QString& marked);
+    QString MarkedText() const;
     QTextCharFormat FormatAt(int position) const;
 
     CodeEditor* editor = nullptr;
@@ -239,6 +247,168 @@ void TestCodeEditor::enterKeepsIndentationAndTabInsertsSpaces()
     editor->undo();
     editor->undo();
     QCOMPARE(editor->toPlainText(), before);
+}
+
+// In the texts of these tests "|" is the caret and "^" the other end of the selection.
+void TestCodeEditor::SetMarkedText(const QString& marked)
+{
+    QString text = marked;
+    const qsizetype anchorMark = text.indexOf(u'^');
+    text.remove(u'^');
+    const qsizetype caretMark = text.indexOf(u'|');
+    text.remove(u'|');
+    const qsizetype caret = caretMark;
+    qsizetype anchor = caret;
+    if (anchorMark >= 0)
+        anchor = anchorMark < caretMark ? anchorMark : anchorMark - 1;
+    editor->setPlainText(text);
+    QTextCursor cursor(editor->document());
+    cursor.setPosition(int(anchor));
+    cursor.setPosition(int(caret), QTextCursor::KeepAnchor);
+    editor->setTextCursor(cursor);
+}
+
+QString TestCodeEditor::MarkedText() const
+{
+    const QTextCursor cursor = editor->textCursor();
+    QString text = editor->toPlainText();
+    const int caret = cursor.position();
+    const int anchor = cursor.anchor();
+    if (anchor == caret)
+        return text.insert(caret, u'|');
+    if (anchor > caret)
+        return text.insert(anchor, u'^').insert(caret, u'|');
+    return text.insert(caret, u'|').insert(anchor, u'^');
+}
+
+void TestCodeEditor::editingKeys_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("after");
+    const int none = Qt::NoModifier;
+    const int tab = Qt::Key_Tab;
+    const int backtab = Qt::Key_Backtab;
+    QTest::newRow("tab indents the lines of a selection")
+        << "^int a;\nint b;\nint c;|" << tab << none << "^    int a;\n    int b;\n    int c;|";
+    QTest::newRow("tab indents lines touched by the selection")
+        << "int a;\nin^t b;\nint| c;\nint d;" << tab << none
+        << "int a;\n^    int b;\n    int c;|\nint d;";
+    QTest::newRow("tab leaves out the line the selection ends at the start of")
+        << "^a\nb\n|c" << tab << none << "^    a\n    b|\nc";
+    QTest::newRow("tab leaves empty lines empty")
+        << "^a\n\nb|" << tab << none << "^    a\n\n    b|";
+    QTest::newRow("tab on a selection within a line replaces it")
+        << "a^bc|d" << tab << none << "a    |d";
+    QTest::newRow("shift+tab dedents the lines of a selection")
+        << "^        a\n  b\nc\n\tdd|" << backtab << int(Qt::ShiftModifier) << "^    a\nb\nc\ndd|";
+    QTest::newRow("shift+tab without a selection dedents the line")
+        << "        int a;|" << backtab << int(Qt::ShiftModifier) << "    int a;|";
+    QTest::newRow("shift+tab keeps the caret in its place in the text")
+        << "    {\n        in|t a;" << backtab << int(Qt::ShiftModifier) << "    {\n    in|t a;";
+    QTest::newRow("enter after a brace indents four more")
+        << "    if (x) {|" << int(Qt::Key_Return) << none << "    if (x) {\n        |";
+    QTest::newRow("enter after a brace and blanks")
+        << "{  |" << int(Qt::Key_Return) << none << "{  \n    |";
+    QTest::newRow("closing brace takes the indentation of its opening one")
+        << "    void f() {\n        int x;\n        |" << int(Qt::Key_BraceRight) << none
+        << "    void f() {\n        int x;\n    }|";
+    QTest::newRow("closing brace skips inner pairs")
+        << "{\n    if (a) { b(); }\n    |" << int(Qt::Key_BraceRight) << none
+        << "{\n    if (a) { b(); }\n}|";
+    QTest::newRow("closing brace after text is typed as it is")
+        << "{\n    x |" << int(Qt::Key_BraceRight) << none << "{\n    x }|";
+    QTest::newRow("closing brace without an opening one")
+        << "    |" << int(Qt::Key_BraceRight) << none << "    }|";
+    QTest::newRow("backspace in indentation goes back to a multiple of four")
+        << "        |x" << int(Qt::Key_Backspace) << none << "    |x";
+    QTest::newRow("backspace after six blanks")
+        << "      |" << int(Qt::Key_Backspace) << none << "    |";
+    QTest::newRow("backspace after one blank") << " |" << int(Qt::Key_Backspace) << none << "|";
+    QTest::newRow("backspace after text removes one character")
+        << "    ab  |" << int(Qt::Key_Backspace) << none << "    ab |";
+    QTest::newRow("backspace with a selection removes it")
+        << "^        |x" << int(Qt::Key_Backspace) << none << "|x";
+    QTest::newRow("ctrl+/ comments the caret's line")
+        << "    int| a;" << int(Qt::Key_Slash) << int(Qt::ControlModifier) << "    // int| a;";
+    QTest::newRow("ctrl+/ comments at the smallest indentation")
+        << "^    a\n\n        b|" << int(Qt::Key_Slash) << int(Qt::ControlModifier)
+        << "^    // a\n\n    //     b|";
+    QTest::newRow("ctrl+shift+/ where the slash is shifted")
+        << "int| a;" << int(Qt::Key_Slash) << int(Qt::ControlModifier | Qt::ShiftModifier)
+        << "// int| a;";
+    QTest::newRow("ctrl+/ takes comments away")
+        << "^// a\n    //b|" << int(Qt::Key_Slash) << int(Qt::ControlModifier) << "^a\n    b|";
+}
+
+void TestCodeEditor::editingKeys()
+{
+    QFETCH(QString, before);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, after);
+    SetMarkedText(before);
+    const QString text = editor->toPlainText();
+    const QString keyText = key == Qt::Key_BraceRight ? QString("}") : QString();
+    QTest::keyClick(editor, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    if (!keyText.isEmpty() && MarkedText() == before) // keyClick sends no text for '}'
+        QTest::keyClicks(editor, keyText);
+    QCOMPARE(MarkedText(), after);
+    // One undo takes the whole key back.
+    editor->undo();
+    QCOMPARE(editor->toPlainText(), text);
+}
+
+void TestCodeEditor::commentToggleGivesBackTheText_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("one line") << "int| a;";
+    QTest::newRow("indented block") << "^void f()\n{\n    int a;\n\n    return;\n}|";
+    QTest::newRow("some lines commented already") << "^// old\nnew\n  //x|";
+    QTest::newRow("tabs") << "^\tint a;\n\t\tint b;|";
+}
+
+void TestCodeEditor::commentToggleGivesBackTheText()
+{
+    QFETCH(QString, before);
+    SetMarkedText(before);
+    const QString text = editor->toPlainText();
+    QTest::keyClick(editor, Qt::Key_Slash, Qt::ControlModifier);
+    const QString commented = editor->toPlainText();
+    QVERIFY(commented != text);
+    for (const QString& line : commented.split('\n'))
+        QVERIFY2(line.trimmed().isEmpty() || line.trimmed().startsWith("//"), qPrintable(line));
+    QTest::keyClick(editor, Qt::Key_Slash, Qt::ControlModifier);
+    QCOMPARE(editor->toPlainText(), text);
+}
+
+void TestCodeEditor::matchingBracketIsMarked_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<int>>("marked"); // positions in text without the caret mark
+    QTest::newRow("before an opening brace")
+        << "void f() |{ if (a) { b(); } }" << QList<int>{9, 27};
+    QTest::newRow("after a closing parenthesis") << "f(x)|;" << QList<int>{1, 3};
+    QTest::newRow("the bracket after the caret first") << "f(g(x)|)" << QList<int>{1, 6};
+    QTest::newRow("over lines") << "{\n  [a]\n}|" << QList<int>{0, 8};
+    QTest::newRow("square brackets") << "a|[i[j]]" << QList<int>{1, 6};
+    QTest::newRow("no bracket at the caret") << "f(a|b)" << QList<int>{};
+    QTest::newRow("no match") << "|(a" << QList<int>{};
+}
+
+void TestCodeEditor::matchingBracketIsMarked()
+{
+    QFETCH(QString, text);
+    QFETCH(QList<int>, marked);
+    SetMarkedText(text);
+    QList<int> positions;
+    for (const QTextEdit::ExtraSelection& mark : editor->extraSelections()) {
+        QCOMPARE(mark.cursor.selectedText().size(), 1);
+        positions.append(mark.cursor.selectionStart());
+    }
+    std::sort(positions.begin(), positions.end());
+    QCOMPARE(positions, marked);
 }
 
 QTEST_MAIN(TestCodeEditor)

@@ -2,12 +2,14 @@
 #include "cpp_highlighter.h"
 #include "main_window.h"
 #include "output_pane.h"
+#include "qt_translations.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -15,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -31,8 +34,8 @@ private slots:
     void controlsHaveTheirTextsAndPlaces_data();
     void controlsHaveTheirTextsAndPlaces();
     void frameArrayHoldsBothPanes();
-    void windowIsFixedAndCentred();
-    void panesWrapWithoutScrollBars();
+    void windowOpensCentredAtItsSizeAndGrows();
+    void panesScrollAndOutputKeepsLongLines();
     void editorAndStatusLook();
     void editorHasFocusOnOpen();
     void tabOrderRunsThroughTheFourControls();
@@ -51,6 +54,16 @@ private slots:
     void editorChangesSetCodeChanged();
     void typingTheFunctionNameIsNoChange();
     void colouringRestoredCodeIsNoChange();
+
+    void closingSavesWhatWasTypedAndStartRestoresIt();
+    void closingWithoutAnEditWritesNothing();
+    void ctrlSSavesWithoutBuilding();
+    void failedSaveOnCloseAsksFirst();
+    void findFieldFindsAndWrapsAround();
+    void goToLinePutsTheCaretAtTheLineStart();
+    void fontSizeKeysChangeBothPanes();
+    void outputMenuClearsThePane();
+    void menusReadInChineseWithQtsTranslations();
 
 private:
     std::unique_ptr<FormMain> OpenWindow();
@@ -145,16 +158,15 @@ void TestMainWindow::frameArrayHoldsBothPanes()
     }
 }
 
-void TestMainWindow::windowIsFixedAndCentred()
+void TestMainWindow::windowOpensCentredAtItsSizeAndGrows()
 {
     window = OpenWindow();
     QCOMPARE(window->windowTitle(), QString("Vornak"));
     QCOMPARE(window->size(), QSize(919, 480));
     QCOMPARE(window->minimumSize(), QSize(919, 480));
-    QCOMPARE(window->maximumSize(), QSize(919, 480));
+    QVERIFY(window->maximumWidth() > 919 && window->maximumHeight() > 480);
     const Qt::WindowFlags flags = window->windowFlags();
-    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(flags & Qt::WindowMaximizeButtonHint);
     QVERIFY(flags & Qt::WindowCloseButtonHint);
     const QPoint centre = window->screen()->availableGeometry().center();
     // Centred up to the frame's margins, which the window system adds.
@@ -162,22 +174,73 @@ void TestMainWindow::windowIsFixedAndCentred()
              qPrintable(QString("window centre %1,%2")
                             .arg(window->geometry().center().x())
                             .arg(window->geometry().center().y())));
+
+    auto* code = Control<QWidget>("txtCode");
+    auto* out = Control<QWidget>("txtOut");
+    QWidget* left = code->parentWidget();
+    QWidget* right = out->parentWidget();
+    const QRect leftAtStart = left->geometry();
+    const QRect rightAtStart = right->geometry();
+    const QRect funcAtStart = Control<QWidget>("txtFunc")->geometry();
+    const QRect runAtStart = Control<QWidget>("cmdRun")->geometry();
+    window->resize(919 + 400, 480 + 300);
+    QTRY_COMPARE(window->size(), QSize(1319, 780));
+    // The panes share the width and take the height; the gap between them stays.
+    QCOMPARE(left->width() + right->width(), leftAtStart.width() + rightAtStart.width() + 400);
+    QVERIFY(left->width() >= leftAtStart.width() + 150 &&
+            right->width() >= rightAtStart.width() + 150);
+    QCOMPARE(right->x() - left->geometry().right(), rightAtStart.x() - leftAtStart.right());
+    QCOMPARE(left->height(), leftAtStart.height() + 300);
+    QCOMPARE(right->height(), rightAtStart.height() + 300);
+    QCOMPARE(right->geometry().right(), window->width() - 1 - (918 - rightAtStart.right()));
+    // Each text box fills its frame as before.
+    QCOMPARE(left->width() - code->width(), leftAtStart.width() - 439);
+    QCOMPARE(right->height() - out->height(), rightAtStart.height() - 401);
+    // The row below stays below the panes, at its size; the status line under the output.
+    QCOMPARE(Control<QWidget>("txtFunc")->geometry(), funcAtStart.translated(0, 300));
+    QCOMPARE(Control<QWidget>("cmdRun")->geometry(), runAtStart.translated(0, 300));
+    const QRect status = Control<QWidget>("lalStat")->geometry();
+    QCOMPARE(status.left(), right->x());
+    QCOMPARE(status.width(), right->width());
+    QVERIFY(status.top() > right->geometry().bottom());
+    QVERIFY(status.bottom() < window->height());
+
+    // It never gets smaller than it started, and back at that size all is as it was.
+    window->resize(600, 300);
+    QTRY_COMPARE(window->size(), QSize(919, 480));
+    QCOMPARE(left->geometry(), leftAtStart);
+    QCOMPARE(right->geometry(), rightAtStart);
+    QCOMPARE(code->geometry(), QRect(8, 18, 439, 401));
 }
 
-void TestMainWindow::panesWrapWithoutScrollBars()
+void TestMainWindow::panesScrollAndOutputKeepsLongLines()
 {
     window = OpenWindow();
-    for (const char* name : {"txtCode", "txtOut"}) {
-        auto* pane = Control<QPlainTextEdit>(name);
-        QCOMPARE(pane->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        QCOMPARE(pane->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        QCOMPARE(pane->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-        QVERIFY(!pane->isReadOnly());
-    }
-    // A line far longer than the pane is shown on several lines.
     auto* code = Control<QPlainTextEdit>("txtCode");
+    auto* out = Control<QPlainTextEdit>("txtOut");
+    for (QPlainTextEdit* pane : {code, out}) {
+        QVERIFY(!pane->isReadOnly());
+        QVERIFY(!pane->verticalScrollBar()->isVisible()); // nothing to scroll yet
+    }
+    // The editor wraps a long line; a full editor scrolls up and down.
     code->setPlainText(QString(400, 'x'));
     QTRY_VERIFY(code->document()->firstBlock().layout()->lineCount() > 1);
+    QVERIFY(!code->horizontalScrollBar()->isVisible());
+    code->setPlainText(QString("int x;\n").repeated(200));
+    QTRY_VERIFY(code->verticalScrollBar()->isVisible());
+
+    // Printed lines of 200 characters stay one line each, with a scroll bar to reach their end.
+    QString row = "|";
+    for (int column = 0; column < 20; ++column)
+        row += QString("%1").arg(column, 9) + "|";
+    QCOMPARE(row.size(), 201);
+    for (int i = 0; i < 100; ++i)
+        WriteOutput(row + "\n");
+    QTRY_VERIFY(out->horizontalScrollBar()->isVisible());
+    QVERIFY(out->verticalScrollBar()->isVisible());
+    for (QTextBlock block = out->document()->firstBlock(); block.isValid(); block = block.next())
+        QVERIFY(block.layout()->lineCount() <= 1);
+    QVERIFY(out->horizontalScrollBar()->maximum() > 0);
 }
 
 void TestMainWindow::editorAndStatusLook()
@@ -227,6 +290,11 @@ void TestMainWindow::tabInsertsSpacesAndCtrlTabLeavesEditor()
     code->setFocus();
     QTest::keyClick(code, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(QApplication::focusWidget(), Control<QWidget>("txtOut"));
+    // Shift+Tab takes the line four spaces out and stays in the editor.
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), code);
+    QCOMPARE(code->toPlainText(), QString("x"));
 }
 
 void TestMainWindow::everyControlHasAnAccessibleName()
@@ -368,7 +436,7 @@ void TestMainWindow::startUp_data()
     QTest::newRow("saved code") << true
                                 << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n"
                                               "void Demo1()\r\n{\r\n}\r\n")
-                                << "void Demo1()\n{\n}\n"
+                                << "void Demo1()\n{\n}"
                                 << true;
     QTest::newRow("empty saved code")
         << true << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n") << "" << false;
@@ -478,6 +546,239 @@ void TestMainWindow::colouringRestoredCodeIsNoChange()
     const QTextBlock last = code->document()->lastBlock().previous();
     QVERIFY(!last.layout()->formats().isEmpty()); // coloured to the end
     QVERIFY(!window->CodeChanged);
+}
+
+void TestMainWindow::closingSavesWhatWasTypedAndStartRestoresIt()
+{
+    // Typed and never run: after a close the code is in "T.cpp", and the next start shows it,
+    // unchanged however often that is done.
+    QString expected;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        window = OpenWindow();
+        auto* code = Control<QPlainTextEdit>("txtCode");
+        QCOMPARE(code->toPlainText(), expected);
+        code->moveCursor(QTextCursor::End);
+        QTest::keyClicks(code, QString("int v%1;").arg(cycle));
+        QTest::keyClick(code, Qt::Key_Return);
+        expected = code->toPlainText();
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        window.reset();
+    }
+    QCOMPARE(expected, QString("int v0;\nint v1;\nint v2;\n"));
+    window = OpenWindow();
+    QCOMPARE(Control<QPlainTextEdit>("txtCode")->toPlainText(), expected);
+    QVERIFY(window->CodeChanged); // the next Run builds
+}
+
+void TestMainWindow::closingWithoutAnEditWritesNothing()
+{
+    // Written by hand, without the final line break that a save would add.
+    const QByteArray source = "// mine\r\n\r\nint x;";
+    QFile file(workDir + "T.cpp");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(source);
+    file.close();
+    window = OpenWindow();
+    QVERIFY(window->close());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), source);
+    window.reset();
+
+    // Nothing restored and nothing typed: no "T.cpp" is made where there was no folder.
+    workDir = folder->path() + "/none/";
+    window = OpenWindow();
+    QVERIFY(window->close());
+    QVERIFY(!QFile::exists(workDir));
+}
+
+void TestMainWindow::ctrlSSavesWithoutBuilding()
+{
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    QTest::keyClicks(code, "void Demo1() {}");
+    QTest::keyClick(code, Qt::Key_S, Qt::ControlModifier);
+    QFile file(workDir + "T.cpp");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n"
+                                        "void Demo1() {}\r\n"));
+    QCOMPARE(code->toPlainText(), QString("void Demo1() {}")); // no "s" typed
+    QVERIFY(window->CodeChanged);                              // still to be built
+    QCOMPARE(QDir(workDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{"T.cpp"});
+    QCOMPARE(Control<QLabel>("lalStat")->text(), QString());
+}
+
+void TestMainWindow::failedSaveOnCloseAsksFirst()
+{
+    QVERIFY(QDir(workDir).mkdir("T.cpp")); // a folder where the file should be
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    QTest::keyClicks(code, "int x;");
+
+    QStringList asked;
+    auto answer = [this, &asked](QMessageBox::StandardButton button) {
+        QTimer::singleShot(0, this, [&asked, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            asked << box->text();
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+            box->button(button)->click();
+        });
+    };
+    answer(QMessageBox::No);
+    QVERIFY(!window->close());
+    QCOMPARE(asked, QStringList{"代码未能保存：“T.cpp” 是一个文件夹。仍要关闭吗？"});
+    QVERIFY(window->isVisible());
+    QCOMPARE(code->toPlainText(), QString("int x;"));
+    QCOMPARE(Control<QLabel>("lalStat")->text(), QString("生成代码失败！“T.cpp” 是一个文件夹"));
+
+    answer(QMessageBox::Yes);
+    QVERIFY(window->close());
+    QCOMPARE(asked.size(), 2);
+    QVERIFY(!window->isVisible());
+}
+
+void TestMainWindow::findFieldFindsAndWrapsAround()
+{
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    code->setPlainText("int a;\nint b;\nvoid f() { INT c; }");
+    code->moveCursor(QTextCursor::Start);
+    QTest::keyClick(code, Qt::Key_F, Qt::ControlModifier);
+    auto* field = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(field && field != Control<QLineEdit>("txtFunc"));
+    QVERIFY(field->isVisible());
+    // Over the editor's area.
+    QVERIFY(QRect(code->mapToGlobal(QPoint(0, 0)), code->size())
+                .contains(QRect(field->mapToGlobal(QPoint(0, 0)), field->size())));
+    QTest::keyClicks(field, "int");
+    QList<int> found;
+    for (int i = 0; i < 4; ++i) {
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(code->textCursor().selectedText().toLower(), QString("int"));
+        found << code->textCursor().selectionStart();
+    }
+    QCOMPARE(found, (QList<int>{0, 7, 25, 0})); // case does not count; round to the start
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(code->textCursor().selectionStart(), 25); // backwards, round to the end
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(code->textCursor().selectionStart(), 7);
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(!field->isVisible());
+    QCOMPARE(QApplication::focusWidget(), code);
+    QCOMPARE(code->textCursor().selectedText(), QString("int"));
+    QCOMPARE(code->textCursor().selectionStart(), 7);
+
+    // Text that is not there leaves the selection alone.
+    QTest::keyClick(code, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClicks(field, "missing");
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(code->textCursor().selectionStart(), 7);
+    QVERIFY(field->palette().color(QPalette::Base) != code->palette().color(QPalette::Base));
+}
+
+void TestMainWindow::goToLinePutsTheCaretAtTheLineStart()
+{
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    QString text;
+    for (int i = 1; i <= 300; ++i)
+        text += QString("    line %1\n").arg(i);
+    code->setPlainText(text);
+    int offered = 0;
+    QTimer::singleShot(0, this, [&offered] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        offered = dialog->intMaximum();
+        dialog->setIntValue(250);
+        dialog->accept();
+    });
+    Control<QWidget>("txtFunc")->setFocus();
+    QTest::keyClick(Control<QWidget>("txtFunc"), Qt::Key_G, Qt::ControlModifier);
+    QCOMPARE(offered, 301);
+    QCOMPARE(code->textCursor().blockNumber(), 249);
+    QCOMPARE(code->textCursor().positionInBlock(), 0);
+    QVERIFY(!code->textCursor().hasSelection());
+    QCOMPARE(window->focusWidget(), code);
+    QVERIFY(code->viewport()->rect().contains(code->cursorRect())); // scrolled to it
+
+    // Cancelled, the caret stays.
+    QTimer::singleShot(0, this, [] {
+        if (auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    QTest::keyClick(code, Qt::Key_G, Qt::ControlModifier);
+    QCOMPARE(code->textCursor().blockNumber(), 249);
+}
+
+void TestMainWindow::fontSizeKeysChangeBothPanes()
+{
+    window = OpenWindow();
+    auto* code = Control<QPlainTextEdit>("txtCode");
+    auto* out = Control<QPlainTextEdit>("txtOut");
+    const int start = code->font().pointSize();
+    auto sizes = [code, out] {
+        return QList<int>{code->font().pointSize(), out->font().pointSize()};
+    };
+    QTest::keyClick(code, Qt::Key_Equal, Qt::ControlModifier);
+    QTest::keyClick(code, Qt::Key_Equal, Qt::ControlModifier);
+    QCOMPARE(sizes(), (QList<int>{start + 2, start + 2}));
+    QCOMPARE(code->font().family(), QString("Courier New"));
+    QTest::keyClick(out, Qt::Key_Minus, Qt::ControlModifier);
+    QCOMPARE(sizes(), (QList<int>{start + 1, start + 1}));
+    // The tab stops stay four spaces wide.
+    QCOMPARE(code->tabStopDistance(), 4 * QFontMetricsF(code->font()).horizontalAdvance(' '));
+    QTest::keyClick(code, Qt::Key_0, Qt::ControlModifier);
+    QCOMPARE(sizes(), (QList<int>{start, start}));
+    QCOMPARE(code->toPlainText(), QString()); // no key reached the text
+}
+
+void TestMainWindow::outputMenuClearsThePane()
+{
+    window = OpenWindow();
+    auto* out = Control<QPlainTextEdit>("txtOut");
+    WriteOutput("line 1\nline 2\n");
+    QStringList items;
+    QTimer::singleShot(0, this, [&items] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        QAction* clear = nullptr;
+        for (QAction* action : menu->actions()) {
+            items << action->text();
+            if (action->text() == "清空")
+                clear = action;
+        }
+        menu->close();
+        if (clear)
+            clear->trigger();
+    });
+    const QPoint inside(20, 10);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, inside, out->viewport()->mapToGlobal(inside));
+    QApplication::sendEvent(out->viewport(), &click);
+    QVERIFY2(items.size() > 3, qPrintable(items.join(',')));
+    QCOMPARE(items.last(), QString("清空"));
+    QCOMPARE(out->toPlainText(), QString());
+    WriteOutput("after\n"); // the pane still takes output
+    QCOMPARE(out->toPlainText(), QString("after\n"));
+}
+
+void TestMainWindow::menusReadInChineseWithQtsTranslations()
+{
+    QVERIFY2(LoadQtTranslations(QLocale(QLocale::Chinese, QLocale::China)),
+             "Qt's translations are missing (Debian: qt6-translations-l10n)");
+    window = OpenWindow();
+    std::unique_ptr<QMenu> menu(Control<QPlainTextEdit>("txtCode")->createStandardContextMenu());
+    QStringList items;
+    for (QAction* action : menu->actions())
+        items << action->text();
+    const QString all = items.join(',');
+    QVERIFY2(all.contains("撤") && all.contains("复制") && all.contains("粘贴"), qPrintable(all));
+    // Not for a language that has none: nothing is loaded, nothing breaks.
+    QVERIFY(!LoadQtTranslations(QLocale(QLocale::Zulu)));
 }
 
 QTEST_MAIN(TestMainWindow)

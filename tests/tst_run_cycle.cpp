@@ -4,7 +4,9 @@
 #include "narrow_text.h"
 #include "toolchain_copy.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -67,6 +69,11 @@ private slots:
     void snippetsSetlocaleDoesNotChangeHowCodeIsSaved();
     void standardInputIsAtEndOfFile();
     void threadLeftRunningOutlivesARebuild();
+    void builtFunctionsAreOfferedInTheNameBox();
+    void missingNameBoxOffersTheLikelyOne_data();
+    void missingNameBoxOffersTheLikelyOne();
+    void likelyNameRunsOnYes();
+    void runCloseStartCyclesKeepTheText();
 
 private:
     void OpenWindow();
@@ -282,7 +289,7 @@ void TestRunCycle::newFunctionNameDoesNotRebuild()
     QCOMPARE(ModuleStamp(), stamp);
     txtFunc->selectAll();
     QTest::keyClicks(txtFunc, "demo2");
-    QCOMPARE(RunExpectingMessageBox(), QString("Vornak|函数 “demo2” 未定义"));
+    QCOMPARE(RunExpectingMessageBox(), QString("Vornak|函数 “demo2” 未定义\n是否想运行 “Demo2”？"));
 }
 
 void TestRunCycle::firstRunWithoutSourceReportsTheName()
@@ -326,7 +333,7 @@ void TestRunCycle::closingReleasesAndRestartRestores()
 
     window.reset();
     OpenWindow();
-    QCOMPARE(txtCode->toPlainText(), QString("void Demo1() { std::cout << \"x\"; }\n\n"));
+    QCOMPARE(txtCode->toPlainText(), QString("void Demo1() { std::cout << \"x\"; }\n"));
     QVERIFY(window->CodeChanged);
     QVERIFY(QFile::remove(workDir + "T.o"));
     Run();
@@ -590,6 +597,113 @@ void TestRunCycle::threadLeftRunningOutlivesARebuild()
     QTRY_COMPARE_WITH_TIMEOUT(Output(), QString("first second late"), 5000);
     Run();
     QCOMPARE(Output(), QString("first second latesecond "));
+}
+
+namespace {
+
+const char kNamedFunctions[] =
+    "void Alpha() { std::cout << \"alpha\"; }\nvoid Beta() {}\nint Gamma(int x) { return x; }\n"
+    "extern \"C\" void delta() {}\nnamespace inner { void Hidden() {} }\n"
+    "void Over() {}\nvoid Over(int) {}\nstatic void Local() {}\nvoid Demo1() { Local(); }";
+
+} // namespace
+
+void TestRunCycle::builtFunctionsAreOfferedInTheNameBox()
+{
+    OpenWindow();
+    QCompleter* completer = txtFunc->completer();
+    QVERIFY(completer);
+    QCOMPARE(completer->model()->rowCount(), 0); // nothing built yet
+    Type(kNamedFunctions);
+    Run();
+    QCOMPARE(Status(), QString());
+    QStringList offered;
+    for (int row = 0; row < completer->model()->rowCount(); ++row)
+        offered << completer->model()->index(row, 0).data().toString();
+    // What can be run by name, without the runtime's own entries or functions that take
+    // parameters.
+    QCOMPARE(offered, (QStringList{"Alpha", "Beta", "delta", "Demo1", "Over"}));
+
+    txtFunc->setFocus();
+    txtFunc->clear();
+    QTest::keyClicks(txtFunc, "d");
+    QTRY_VERIFY(completer->popup()->isVisible());
+    QCOMPARE(completer->completionCount(), 2); // case does not count: delta, Demo1
+    QTest::keyClick(completer->popup(), Qt::Key_Escape);
+
+    // A failed build leaves the names of the last module that was built.
+    Type("void Alpha() { syntax error }");
+    Run();
+    QVERIFY(Status().startsWith("语法错误："));
+    QCOMPARE(completer->model()->rowCount(), offered.size());
+}
+
+void TestRunCycle::missingNameBoxOffersTheLikelyOne_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("case") << "alpha"
+                          << "函数 “alpha” 未定义\n是否想运行 “Alpha”？";
+    QTest::newRow("a letter missing") << "Alph"
+                                      << "函数 “Alph” 未定义\n是否想运行 “Alpha”？";
+    QTest::newRow("two letters swapped") << "Apmha"
+                                         << "函数 “Apmha” 未定义";
+    QTest::newRow("swapped") << "Btea"
+                             << "函数 “Btea” 未定义\n是否想运行 “Beta”？";
+    QTest::newRow("a blank after it") << "Beta "
+                                      << "函数 “Beta ” 未定义\n是否想运行 “Beta”？";
+    QTest::newRow("nothing like it") << "hello"
+                                     << "函数 “hello” 未定义";
+    QTest::newRow("one that takes parameters") << "gamma"
+                                               << "函数 “gamma” 未定义";
+}
+
+void TestRunCycle::missingNameBoxOffersTheLikelyOne()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, box);
+    OpenWindow();
+    Type(kNamedFunctions);
+    txtFunc->setText("Beta");
+    Run();
+    QCOMPARE(Status(), QString());
+    txtFunc->setText(typed);
+    QCOMPARE(RunExpectingMessageBox(), "Vornak|" + box);
+    QCOMPARE(txtFunc->text(), typed); // a No keeps the name
+    QCOMPARE(Output(), QString());
+}
+
+void TestRunCycle::likelyNameRunsOnYes()
+{
+    OpenWindow();
+    Type(kNamedFunctions);
+    txtFunc->setText("Beta");
+    Run();
+    txtFunc->setText("alpha");
+    QTimer::singleShot(0, this, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    Run();
+    QCOMPARE(Output(), QString("alpha"));
+    QCOMPARE(txtFunc->text(), QString("Alpha"));
+}
+
+void TestRunCycle::runCloseStartCyclesKeepTheText()
+{
+    const QString code = "void Demo1()\n{\n    std::cout << \"x\";\n}\n";
+    OpenWindow();
+    Type("void Demo1()\n{\n    std::cout << \"x\";\n}");
+    QCOMPARE(txtCode->toPlainText(), code);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        Run();
+        QCOMPARE(Output(), QString("x"));
+        QVERIFY(window->close());
+        window.reset();
+        OpenWindow();
+        QCOMPARE(txtCode->toPlainText(), code);
+        QVERIFY(window->CodeChanged);
+    }
 }
 
 QTEST_MAIN(TestRunCycle)
