@@ -2,11 +2,14 @@
 
 #include "bracket_match.h"
 #include "cpp_highlighter.h"
+#include "diagnostic_marks.h"
 #include "editor_keys.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QTextBlock>
+#include <QToolTip>
 
 // The strip left of the text that shows the line numbers.
 class LineNumberGutter : public QWidget {
@@ -18,6 +21,12 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override { editor_->PaintGutter(event); }
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ToolTip && editor_->ShowMarkToolTip(event, this))
+            return true;
+        return QWidget::event(event);
+    }
 
 private:
     CodeEditor* editor_;
@@ -47,6 +56,7 @@ QColor Blend(const QColor& a, const QColor& b, double share)
 CodeEditor::CodeEditor(QWidget* parent) : QPlainTextEdit(parent)
 {
     gutter_ = new LineNumberGutter(this);
+    marks_ = std::make_unique<DiagnosticMarks>(this);
     highlighter_ = new CppHighlighter(document());
     highlighter_->SetDarkBackground(IsDark(palette()));
     // Colours reach a good way below the view ahead of it, and follow it down.
@@ -63,6 +73,37 @@ CodeEditor::CodeEditor(QWidget* parent) : QPlainTextEdit(parent)
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::FollowCurrentLine);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this, &CodeEditor::MarkMatchingBrackets);
     UpdateGutterWidth();
+}
+
+CodeEditor::~CodeEditor() = default;
+
+void CodeEditor::ShowMarks()
+{
+    gutter_->update();
+}
+
+bool CodeEditor::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip && ShowMarkToolTip(event, viewport()))
+        return true;
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+bool CodeEditor::ShowMarkToolTip(QEvent* event, QWidget* over)
+{
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QPoint inViewport = viewport()->mapFrom(over, help->pos());
+    const QTextBlock block = cursorForPosition(QPoint(0, inViewport.y())).block();
+    const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
+    const bool onBlock = inViewport.y() >= area.top() && inViewport.y() < area.bottom();
+    const QString tip = onBlock ? marks_->ToolTipOf(block) : QString();
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(help->globalPos(), tip, over);
+    return true;
 }
 
 int CodeEditor::GutterWidth() const
@@ -129,6 +170,14 @@ void CodeEditor::PaintGutter(QPaintEvent* event)
     while (block.isValid() && top <= event->rect().bottom()) {
         const qreal height = blockBoundingRect(block).height();
         if (block.isVisible() && top + height >= event->rect().top()) {
+            // A line with a diagnostic of the last build: a bar at the edge, a tinted number.
+            if (const DiagnosticMarks::Kind kind = marks_->KindOf(block);
+                kind != DiagnosticMarks::Kind::None) {
+                const QColor colour = DiagnosticMarks::ColourOf(kind, palette());
+                painter.fillRect(QRectF(0, top, gutter_->width(), lineHeight),
+                                 Blend(base, colour, 0.3));
+                painter.fillRect(QRectF(0, top, 3, lineHeight), colour);
+            }
             const bool isCurrent = block.blockNumber() == current;
             painter.setFont(isCurrent ? bold : font);
             painter.setPen(isCurrent ? text : muted);

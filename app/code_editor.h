@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <memory>
 
 class CppHighlighter;
+class DiagnosticMarks;
 class LineNumberGutter;
 
 // The code editor: a plain text box with line numbers in a narrow gutter at its left edge
@@ -14,14 +16,19 @@ class CodeEditor : public QPlainTextEdit {
 
 public:
     explicit CodeEditor(QWidget* parent = nullptr);
+    ~CodeEditor() override;
 
     CppHighlighter* Highlighter() const { return highlighter_; }
     int GutterWidth() const;
+    // The last build's marks in the gutter (diagnostic_marks.h); repaint after changing them.
+    DiagnosticMarks& Marks() const { return *marks_; }
+    void ShowMarks();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     friend class LineNumberGutter;
@@ -29,8 +36,11 @@ private:
     void UpdateGutterWidth();
     void FollowCurrentLine();
     void MarkMatchingBrackets();
+    // The tooltip of the mark on the line at y (the viewport's coordinates).
+    bool ShowMarkToolTip(QEvent* event, QWidget* over);
 
     LineNumberGutter* gutter_ = nullptr;
     CppHighlighter* highlighter_ = nullptr;
+    std::unique_ptr<DiagnosticMarks> marks_;
     int currentLine_ = -1;
 };

@@ -4,6 +4,8 @@
 #include "busy_input.h"
 #include "code_editor.h"
 #include "crash_guard.h"
+#include "diagnostic_marks.h"
+#include "diagnostics.h"
 #include "editor_commands.h"
 #include "module_functions.h"
 #include "name_completion.h"
@@ -278,8 +280,25 @@ bool FormMain::Show(const StepResult& result, const QString& prefix)
         return true;
     if (result.sourceLine)
         SelectSourceLine(*result.sourceLine);
+    static_cast<StatusLine*>(lalStat)->SetWarning(false);
     lalStat->setText(prefix + result.message);
     return false;
+}
+
+void FormMain::ShowDiagnostics()
+{
+    const QList<Diagnostic> diagnostics = ReadDiagnosticsFile(WorkDir + QStringLiteral("diag.txt"));
+    auto* editor = static_cast<CodeEditor*>(txtCode);
+    editor->Marks().Set(diagnostics);
+    editor->ShowMarks();
+    firstWarning_ = FirstWarningText(diagnostics);
+}
+
+void FormMain::ShowFirstWarning()
+{
+    static_cast<StatusLine*>(lalStat)->SetWarning(!firstWarning_.isEmpty());
+    lalStat->setText(firstWarning_.isEmpty() ? QString()
+                                             : QStringLiteral("警告：") + firstWarning_);
 }
 
 void FormMain::SelectSourceLine(qint32 line)
@@ -311,8 +330,10 @@ bool FormMain::ShellExe(const QString& file, QStringList& info)
 
 bool FormMain::MakeObj()
 {
-    return Show(
-        ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); }));
+    const StepResult compiled =
+        ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); });
+    ShowDiagnostics();
+    return Show(compiled);
 }
 
 bool FormMain::MakeDll()
@@ -392,7 +413,7 @@ void FormMain::RunSteps()
         // Each step shows its own failure.
         if (!MakeCode() || !MakeObj() || !MakeDll() || !LoadDLL())
             return;
-        lalStat->setText(QString());
+        ShowFirstWarning();
         CodeChanged = false;
         names_->SetNames(ModuleFunctionNames(WorkDir + QStringLiteral("T.dll"),
                                              WorkDir + QStringLiteral("rt.o")));
@@ -400,7 +421,7 @@ void FormMain::RunSteps()
         BusyPointer busy;
         if (!LoadDLL())
             return;
-        lalStat->setText(QString());
+        ShowFirstWarning(); // the same build: its warning still holds
     }
     if (CallDLL(txtFunc->text()).moduleSpent) {
         FreeDLL();

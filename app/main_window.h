@@ -74,6 +74,10 @@ private:
     void cmdRun_Click();
     void RunSteps();
     bool Show(const StepResult& result, const QString& prefix = QString());
+    // The last compile's errors and warnings as marks in the editor's gutter ("diag.txt").
+    void ShowDiagnostics();
+    // After a build that succeeded: its first warning in the status line, or nothing.
+    void ShowFirstWarning();
     void ShowReport(const CallOutcome& outcome);
     void WatchThreadCrashes();
     void ReportThreadCrash();
@@ -89,6 +93,7 @@ private:
     NameCompletion* names_ = nullptr;
     // The editor text that "T.cpp" holds: last written, or restored at start-up.
     QString savedText_;
+    QString firstWarning_; // of the last compile, without "警告："
 
     BusyInputFilter* busyInput = nullptr;
     bool running = false;          // inside a Run

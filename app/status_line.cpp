@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextOption>
+#include <QToolTip>
 #include <algorithm>
 
 namespace {
@@ -20,11 +22,41 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent)
 {
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setWordWrap(true);
-    QPalette red = palette();
-    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    setPalette(red);
+    SetWarning(false);
     setCursor(Qt::IBeamCursor);
     setFocusPolicy(Qt::NoFocus);
+}
+
+void StatusLine::SetWarning(bool warning)
+{
+    warning_ = warning;
+    QPalette colours = palette();
+    const bool dark = colours.color(QPalette::Window).lightness() < 128;
+    const QColor amber = dark ? QColor(0xF0, 0xB0, 0x30) : QColor(0xA8, 0x62, 0x00);
+    colours.setColor(QPalette::WindowText, warning ? amber : QColor(255, 0, 0));
+    setPalette(colours);
+}
+
+bool StatusLine::IsCut()
+{
+    LayOut();
+    return cut_;
+}
+
+bool StatusLine::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        if (IsCut())
+            QToolTip::showText(help->globalPos(),
+                               QStringLiteral("<p>") + text().left(kMostPainted).toHtmlEscaped() +
+                                   QStringLiteral("</p>"),
+                               this);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    return QLabel::event(event);
 }
 
 void StatusLine::LayOut()
@@ -57,6 +89,20 @@ void StatusLine::LayOut()
         y += line.height();
     }
     layout_.endLayout();
+
+    // The lines that fit whole; when text is left below them, the last of them is elided.
+    shownLines_ = 0;
+    for (int i = 0; i < layout_.lineCount(); ++i) {
+        const QTextLine line = layout_.lineAt(i);
+        if (i > 0 && line.y() + line.height() > height)
+            break;
+        shownLines_ = i + 1;
+    }
+    cut_ = false;
+    if (shownLines_ > 0) {
+        const QTextLine last = layout_.lineAt(shownLines_ - 1);
+        cut_ = last.textStart() + last.textLength() < text().size();
+    }
 }
 
 void StatusLine::paintEvent(QPaintEvent*)
@@ -75,7 +121,23 @@ void StatusLine::paintEvent(QPaintEvent*)
         selected.format.setForeground(palette().brush(QPalette::HighlightedText));
         selections.append(selected);
     }
+    if (!cut_) {
+        layout_.draw(&painter, contentsRect().topLeft(), selections);
+        return;
+    }
+    // All but the last shown line as laid out; that one with the rest of the text, elided.
+    const QTextLine last = layout_.lineAt(shownLines_ - 1);
+    painter.save();
+    painter.setClipRect(
+        QRectF(contentsRect().topLeft(), QSizeF(contentsRect().width(), last.y())).toRect());
     layout_.draw(&painter, contentsRect().topLeft(), selections);
+    painter.restore();
+    QString rest = laidOutText_.mid(last.textStart());
+    rest.replace(u'\n', u' ');
+    const QString elided = fontMetrics().elidedText(rest, Qt::ElideRight, contentsRect().width());
+    painter.drawText(QRectF(contentsRect().left(), contentsRect().top() + last.y(),
+                            contentsRect().width(), last.height()),
+                     Qt::AlignLeft | Qt::AlignTop, elided);
 }
 
 int StatusLine::PositionAt(const QPoint& point)

@@ -5,17 +5,23 @@
 # link apart, the first build after the compile server starts, and the server's memory.
 # The scripts run from this shell, as from Vornak: their parent lives on, and so does the
 # compile server they start.
+# With a third argument, another built toolchain folder (one built from an earlier commit,
+# say), its compile is measured too, alternately with this one's, and the ratio printed.
 # Usage: bench/compile_link.sh [built toolchain folder, default out/cl] [runs, default 10]
+#        [toolchain folder to compare the compile with]
 set -eu
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=$(cd "${1:-$source_dir/out/cl}" && pwd)
 runs=${2:-10}
 [ -f "$toolchain/stdafx.h.gch" ] || { echo "build the toolchain target first" >&2; exit 1; }
+other=
+[ -n "${3:-}" ] && other=$(cd "$3" && pwd)
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 folder="$scratch/tool chain"
 cp -a "$toolchain" "$folder"
+[ -z "$other" ] || cp -a "$other" "$scratch/other chain"
 
 cat >"$scratch/snippet.cpp" <<'SNIPPET'
 #include <algorithm>
@@ -52,6 +58,7 @@ SNIPPET
 # "T.cpp" as Vornak writes it: two include lines, the code, CR LF line breaks.
 { printf '#include "stdafx.h"\n#include "T.h"\n'; cat "$scratch/snippet.cpp"; } |
     sed 's/$/\r/' >"$folder/T.cpp"
+[ -z "$other" ] || cp "$folder/T.cpp" "$scratch/other chain/T.cpp"
 
 cd "$scratch" # not the toolchain folder
 elapsed=0
@@ -62,6 +69,7 @@ measure() { # runs the command in this shell, sets elapsed to its wall time in m
     elapsed=$(( (${end/./} - ${start/./}) ))
 }
 compile() { /bin/sh "$folder/MyCL.bat"; }
+other_compile() { /bin/sh "$scratch/other chain/MyCL.bat"; }
 link() { /bin/sh "$folder/MyLink.bat"; }
 plain_build() { g++ -std=c++20 -fPIC -shared "$scratch/snippet.cpp" -o "$scratch/plain.so"; }
 server_pid() { [ -x "$folder/compile-client" ] && "$folder/compile-client" pid 2>/dev/null; }
@@ -86,13 +94,21 @@ for ((i = 0; i < 3; i++)); do
 done
 
 compile >/dev/null && link >/dev/null # warm the caches
+[ -z "$other" ] || other_compile >/dev/null
 ours=()
 compiles=()
+other_compiles=()
+ratios=()
 links=()
 plain=()
 for ((i = 0; i < runs; i++)); do
     measure compile
     compiles+=("$elapsed")
+    if [ -n "$other" ]; then
+        measure other_compile
+        other_compiles+=("$elapsed")
+        ratios+=("$(( ${compiles[-1]} * 1000 / elapsed ))") # per mille, of this pair
+    fi
     measure link
     links+=("$elapsed")
     ours+=("$(( ${compiles[-1]} + ${links[-1]} ))")
@@ -106,6 +122,12 @@ awk -v o="$m_ours" -v p="$m_plain" -v n="$runs" -v c="$(median "${compiles[@]}")
     printf "runs: %d\nMyCL.bat + MyLink.bat: median %.3f s (compile %.3f s, link %.3f s)\n", n, o / 1e6, c / 1e6, l / 1e6
     printf "plain g++ -shared:     median %.3f s\nspeed-up: %.2fx\n", p / 1e6, p / o
     printf "first build after the server starts: median %.3f s of 3 (plain g++ alongside: %.3f s)\n", f / 1e6, fp / 1e6 }'
+if [ -n "$other" ]; then
+    awk -v c="$(median "${compiles[@]}")" -v o="$(median "${other_compiles[@]}")" \
+        -v r="$(median "${ratios[@]}")" -v f="$other" 'BEGIN {
+        printf "compile in %s: median %.3f s\n", f, o / 1e6
+        printf "compile here / there: %.3f (medians), %.3f (median of the pairs)\n", c / o, r / 1000 }'
+fi
 if pid=$(server_pid); then
     grep -E '^(VmRSS|VmHWM)' "/proc/$pid/status" | sed 's/^/compile server /'
 fi

@@ -11,6 +11,14 @@
 # include lines, so errors there are not the user's.
 #
 # Each line is written as one quoted field; a double quote inside becomes a single one.
+#
+# An error whose offending token is spelt in the body of a macro of T.cpp is reported at that
+# line of the #define (clang reports it at the use, its first note names the body); one in a
+# macro's argument stays at the use.
+#
+# With "-v all=1" it writes every diagnostic instead, errors and warnings, in the same form
+# ("T.cpp(L) : warning: message"), each followed by its notes and instantiation context as
+# "T.cpp(L) : note: text" or "file[line] : note: text": the lines of "diag.txt".
 
 BEGIN {
     source = "T.cpp"
@@ -66,10 +74,30 @@ function endChain(nextFile,   i) {
     chainPending = 0
 }
 
-function flush(   at, shown) {
-    if (!pending)
+function where(theHead, theLine, theFile,   shown) {
+    if (userLine(theFile, theLine))
+        return source "(" theLine ")"
+    # Brackets in the file name would be taken for a line number.
+    shown = theHead
+    gsub(/\)/, "]", shown)
+    gsub(/\(/, "[", shown)
+    return shown
+}
+
+function addNote(text) {
+    if (pendingNotes < 100)
+        notes[++pendingNotes] = where(head, line, file) " : note: " text
+}
+
+function flush(   at, shown, i) {
+    if (!pending) {
+        if (!all)
+            return
+        # Context that no diagnostic followed.
+        pendingNotes = 0
         return
-    at = errorAt
+    }
+    at = errorMacro ? errorMacro : errorAt
     if (!at)
         at = errorNote
     if (!at)
@@ -86,7 +114,11 @@ function flush(   at, shown) {
         gsub(/\(/, "[", shown)
         write(shown ": " errorKind ": " errorText)
     }
+    if (all)
+        for (i = 1; i <= pendingNotes; i++)
+            write(notes[i])
     pending = 0
+    pendingNotes = 0
 }
 
 {
@@ -127,8 +159,14 @@ function flush(   at, shown) {
     if (chainPending)
         endChain(file)
 
-    if (rest ~ /^(fatal error|error|internal compiler error|sorry, unimplemented): /) {
-        flush()
+    # g++ says so when it cannot use the precompiled header: the scripts' business, not the user's.
+    if (rest ~ /^warning: / && rest ~ /\[-Winvalid-pch\]$/)
+        next
+    if (rest ~ /^(fatal error|error|internal compiler error|sorry, unimplemented): / ||
+        (all && rest ~ /^warning: /)) {
+        # g++ writes an instantiation context before its diagnostic: it becomes its notes.
+        if (pending)
+            flush()
         pending = 1
         errorHead = head
         if (rest ~ /^sorry/) {
@@ -143,17 +181,28 @@ function flush(   at, shown) {
         if (!errorAt)
             errorAt = context
         errorNote = 0
+        errorMacro = 0
+        noteCount = 0
         errorInHeader = file != source
         errorIncluded = (file in includedFrom) ? includedFrom[file] : 0
     } else if (rest ~ /^warning: /) {
         flush()
     } else if (rest ~ /^note: /) {
+        if (pending && ++noteCount == 1 && rest ~ /^note: +expanded from macro /)
+            errorMacro = userLine(file, line)
+        if (all)
+            addNote(substr(rest, 7))
         if (pending && !errorNote && rest ~ /^note: +(in expansion of macro|in instantiation of )/)
             errorNote = userLine(file, line)
         if (rest ~ /^note: +in instantiation of / && userLine(file, line))
             lastInstantiation = userLine(file, line)
     } else if (rest ~ /^ /) {
         # Instantiation context: "required from ...", "required from here", ...
+        if (all) {
+            text = rest
+            sub(/^ +/, "", text)
+            addNote(text)
+        }
         if (pending && !errorNote)
             errorNote = userLine(file, line)
         if (!context)
@@ -162,11 +211,15 @@ function flush(   at, shown) {
         # A new function or instantiation: the context of the errors that follow.
         flush()
         context = 0
+        if (all && rest ~ /^In instantiation of /)
+            addNote(rest)
     }
 }
 
 END {
     flush()
+    if (all)
+        exit
     if (!written && assembler != "")
         write("cannot write T.o: " assembler)
     if (!written)

@@ -25,7 +25,8 @@ set_code_flags() {
     code_flags="-std=c++20 -fPIC -fno-gnu-unique -O0 -g1$charset_flags"
 }
 
-# One message per line, nothing but the message.
+# One message per line, nothing but the message. The compile server warns about the same
+# things (-Wall, -Wsign-compare with it).
 message_flags="-Wall -Winvalid-pch -fmessage-length=0 -fno-diagnostics-show-caret -fdiagnostics-color=never -fdiagnostics-urls=never"
 # mold links fastest (--no-fork leaves no process of it behind when the script ends); gold,
 # part of binutils, is next. --no-undefined: a call of a function that is declared but not

@@ -4,6 +4,8 @@
 #include "call_watch.h"
 #include "crash_guard.h"
 #include "crash_line.h"
+#include "entry_signature.h"
+#include "missing_return.h"
 #include "module_code.h"
 #include "module_loader.h"
 #include "narrow_text.h"
@@ -227,6 +229,9 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
     const Entry entry = FindEntry(hDll, name);
     if (!entry)
         return {prefix + QStringLiteral("未定义")};
+    // Called with nothing, it would read garbage for its parameters.
+    if (NeedsArguments(hDll, reinterpret_cast<const void*>(entry)))
+        return {prefix + QStringLiteral("需要参数，只能运行没有参数的函数")};
     LastEntries().insert(hDll, shown);
 
     std::exception_ptr thrown;
@@ -244,6 +249,12 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
     }
     if (IsExit(report.kind) && report.exitStatus == 0)
         return {std::nullopt, true}; // exit(0) ends the call like a return: no line to look up
+    // "函数 “Sign” 没有返回值就结束了（第 N 行）": the function that ran off its end.
+    if (const std::optional<MissingReturn> missing =
+            FindMissingReturn(report, hDll, HeldModules().value(hDll).file)) {
+        const ModuleStop stop{QStringLiteral("没有返回值就结束了"), false, missing->sourceLine};
+        return {EntryPrefix(missing->function) + stop.Description(), true, stop.sourceLine};
+    }
     const ModuleStop stop = StopOf(report, hDll);
     // "函数 “f” 崩溃：what（第 N 行）", "函数 “f” 调用了 exit(3)（第 N 行）" or
     // "函数 “f” 已被停止（第 N 行）".

@@ -12,7 +12,7 @@ inline bool CopyBuiltToolchain(const QString& to)
     if (QProcess::execute(QStringLiteral("cp"),
                           {QStringLiteral("-a"), QStringLiteral(VORNAK_TOOLCHAIN_DIR), to}) != 0)
         return false;
-    for (const char* file : {"T.cpp", "T.o", "T.dll", "ret.txt"})
+    for (const char* file : {"T.cpp", "T.o", "T.dll", "ret.txt", "diag.txt"})
         QFile::remove(to + u'/' + QLatin1String(file));
     return true;
 }

@@ -41,6 +41,17 @@ void TestCompileErrors::errorsAtTheUsersLines_data()
         << "clang_macro_from_user_header"
         << QStringList{
                QStringLiteral("T.cpp(6) : error: use of undeclared identifier 'undefined_name'")};
+    QTest::newRow("clang: a macro body's error at the #define, an argument's at the use")
+        << "clang_macro_body_and_warnings"
+        << QStringList{
+               QStringLiteral("T.cpp(3) : error: use of undeclared identifier 'factr'"),
+               QStringLiteral("T.cpp(9) : error: use of undeclared identifier 'undefined_y'"),
+               QStringLiteral("T.cpp(9) : error: use of undeclared identifier 'undefined_y'")};
+    QTest::newRow("g++: the same")
+        << "gcc_macro_body_and_warnings"
+        << QStringList{
+               QStringLiteral("T.cpp(3) : error: ‘factr’ was not declared in this scope"),
+               QStringLiteral("T.cpp(9) : error: ‘undefined_y’ was not declared in this scope")};
     QTest::newRow("clang: missing semicolon on its own line")
         << "clang_missing_semicolon"
         << QStringList{QStringLiteral("T.cpp(7) : error: expected ';' after expression")};

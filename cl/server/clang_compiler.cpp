@@ -34,13 +34,15 @@ const std::vector<const char*> kCommonFlags = {
     "-fpch-instantiate-templates",
 };
 // Line tables, so that a crash report can name the line (addr2line). Messages one per line,
-// as g++ writes them with its caret lines turned off. No -Wall: Vornak shows errors only, and
-// the analyses behind -Wall's warnings cost a tenth of a compile.
+// as g++ writes them with its caret lines turned off. The warnings are those of the scripts'
+// g++ (settings.sh): -Wall, whose C++ set has -Wsign-compare.
 const std::vector<const char*> kCompileFlags = {
     "-gline-tables-only",
     "-fmessage-length=0",
     "-fno-caret-diagnostics",
     "-fno-diagnostics-fixit-info",
+    "-Wall",
+    "-Wsign-compare",
 };
 constexpr const char* kPch = "stdafx.h.pch";
 
