@@ -92,7 +92,7 @@ bool CodeEditor::viewportEvent(QEvent* event)
 bool CodeEditor::ShowMarkToolTip(QEvent* event, QWidget* over)
 {
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QPoint inViewport = viewport()->mapFrom(over, help->pos());
+    const QPoint inViewport = viewport()->mapFromGlobal(over->mapToGlobal(help->pos()));
     const QTextBlock block = cursorForPosition(QPoint(0, inViewport.y())).block();
     const QRectF area = blockBoundingGeometry(block).translated(contentOffset());
     const bool onBlock = inViewport.y() >= area.top() && inViewport.y() < area.bottom();
@@ -175,8 +175,8 @@ void CodeEditor::PaintGutter(QPaintEvent* event)
                 kind != DiagnosticMarks::Kind::None) {
                 const QColor colour = DiagnosticMarks::ColourOf(kind, palette());
                 painter.fillRect(QRectF(0, top, gutter_->width(), lineHeight),
-                                 Blend(base, colour, 0.3));
-                painter.fillRect(QRectF(0, top, 3, lineHeight), colour);
+                                 Blend(base, colour, 0.45));
+                painter.fillRect(QRectF(0, top, 4, lineHeight), colour);
             }
             const bool isCurrent = block.blockNumber() == current;
             painter.setFont(isCurrent ? bold : font);

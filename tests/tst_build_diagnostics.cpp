@@ -122,10 +122,24 @@ QString TestBuildDiagnostics::ToolTipAtLine(int line)
     if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
         return "still showing: " + QToolTip::text();
     const QTextBlock block = txtCode->document()->findBlockByNumber(line - 1);
-    const QPoint at(20, txtCode->cursorRect(QTextCursor(block)).center().y());
-    QHelpEvent help(QEvent::ToolTip, at, txtCode->viewport()->mapToGlobal(at));
+    const QPoint inText(20, txtCode->cursorRect(QTextCursor(block)).center().y());
+    QHelpEvent help(QEvent::ToolTip, inText, txtCode->viewport()->mapToGlobal(inText));
     QApplication::sendEvent(txtCode->viewport(), &help);
-    return QToolTip::isVisible() ? QToolTip::text() : QString();
+    const QString overText = QToolTip::isVisible() ? QToolTip::text() : QString();
+
+    // Pointing at the line's number in the gutter shows the same.
+    QToolTip::hideText();
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+        return "still showing: " + QToolTip::text();
+    const QPoint inEditor = txtCode->viewport()->mapTo(txtCode, inText);
+    QWidget* gutter = txtCode->childAt(QPoint(txtCode->contentsRect().left() + 2, inEditor.y()));
+    if (!gutter || gutter == txtCode->viewport())
+        return "no gutter";
+    const QPoint inGutter = gutter->mapFrom(txtCode, QPoint(2, inEditor.y()));
+    QHelpEvent onNumber(QEvent::ToolTip, inGutter, gutter->mapToGlobal(inGutter));
+    QApplication::sendEvent(gutter, &onNumber);
+    const QString overNumber = QToolTip::isVisible() ? QToolTip::text() : QString();
+    return overNumber == overText ? overText : "gutter: " + overNumber + " text: " + overText;
 }
 
 void TestBuildDiagnostics::errorsOnTwoLinesAreMarkedUntilFixed_data()
@@ -223,6 +237,10 @@ void TestBuildDiagnostics::macroErrorsGoWhereTheTokenIsSpelt()
     QVERIFY2(Status().startsWith("语法错误："), qPrintable(Status()));
     QCOMPARE(txtCode->textCursor().blockNumber() + 1, line);
     QCOMPARE(Marked(DiagnosticMarks::Kind::Error), QList<int>{line});
+    // The note that ties the #define to its use is in the tooltip.
+    if (line == 1)
+        QVERIFY2(ToolTipAtLine(1).contains("macro ") && ToolTipAtLine(1).contains("SCALE"),
+                 qPrintable(ToolTipAtLine(1)));
 }
 
 void TestBuildDiagnostics::entriesThatNeedArgumentsAreNotCalled_data()

@@ -3,12 +3,14 @@
 #include "main_window.h"
 #include "output_pane.h"
 #include "qt_translations.h"
+#include "status_line.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTimer>
+#include <QToolTip>
 #include <memory>
 
 class TestMainWindow : public QObject {
@@ -42,6 +45,7 @@ private slots:
     void tabInsertsSpacesAndCtrlTabLeavesEditor();
     void everyControlHasAnAccessibleName();
     void longStatusTextIsCutOffNotLost();
+    void cutStatusTextIsElidedAndWholeOnHover();
     void statusTextCanBeSelectedAndCopied();
     void outputPaneUsesTheEditorsFixedPitchFontAndFollowsOutput();
     void runKeysRunOnceAndLeaveTheText_data();
@@ -327,6 +331,42 @@ void TestMainWindow::longStatusTextIsCutOffNotLost()
     QCOMPARE(status->grab().toImage(), shortText); // the same two lines show
 }
 
+void TestMainWindow::cutStatusTextIsElidedAndWholeOnHover()
+{
+    window = OpenWindow();
+    auto* status = Control<StatusLine>("lalStat");
+    auto hover = [status] {
+        QToolTip::hideText();
+        QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+        const QPoint at(10, 5);
+        QHelpEvent help(QEvent::ToolTip, at, status->mapToGlobal(at));
+        QApplication::sendEvent(status, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    status->setText("语法错误： expected ';'");
+    QVERIFY(!status->IsCut());
+    QCOMPARE(hover(), QString());
+
+    const QString message = "语法错误： no matching function for call to 'f(std::vector<int>&)', "
+                            "candidates are f(int), f(double), f(const char*) and f(long) "
+                            "and then the last words of the message";
+    status->setText(message);
+    QVERIFY(status->IsCut());
+    QVERIFY2(hover().contains("the last words of the message"), qPrintable(hover()));
+
+    QApplication::clipboard()->clear();
+    QTimer::singleShot(0, this, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            menu->actions().constLast()->trigger(); // 复制全部
+            menu->close();
+        }
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 5),
+                            status->mapToGlobal(QPoint(10, 5)));
+    QApplication::sendEvent(status, &click);
+    QCOMPARE(QApplication::clipboard()->text(), message);
+}
+
 void TestMainWindow::statusTextCanBeSelectedAndCopied()
 {
     window = OpenWindow();
@@ -436,8 +476,7 @@ void TestMainWindow::startUp_data()
     QTest::newRow("saved code") << true
                                 << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n"
                                               "void Demo1()\r\n{\r\n}\r\n")
-                                << "void Demo1()\n{\n}"
-                                << true;
+                                << "void Demo1()\n{\n}" << true;
     QTest::newRow("empty saved code")
         << true << QByteArray("#include \"stdafx.h\"\r\n#include \"T.h\"\r\n") << "" << false;
     QTest::newRow("too short to restore") << true << QByteArray("junk\r\n") << "" << false;
