@@ -70,6 +70,7 @@ measure() { # runs the command in this shell, sets elapsed to its wall time in m
 }
 compile() { /bin/sh "$folder/MyCL.bat"; }
 other_compile() { /bin/sh "$scratch/other chain/MyCL.bat"; }
+other_link() { /bin/sh "$scratch/other chain/MyLink.bat"; }
 link() { /bin/sh "$folder/MyLink.bat"; }
 plain_build() { g++ -std=c++20 -fPIC -shared "$scratch/snippet.cpp" -o "$scratch/plain.so"; }
 server_pid() { [ -x "$folder/compile-client" ] && "$folder/compile-client" pid 2>/dev/null; }
@@ -94,23 +95,29 @@ for ((i = 0; i < 3; i++)); do
 done
 
 compile >/dev/null && link >/dev/null # warm the caches
-[ -z "$other" ] || other_compile >/dev/null
+[ -z "$other" ] || { other_compile && other_link; } >/dev/null
 ours=()
 compiles=()
 other_compiles=()
 ratios=()
 links=()
 plain=()
+# The server starts linking as soon as a compile succeeds: each compile is followed by its
+# link, so that neither server works while the other is measured. Which folder goes first
+# alternates.
+compare() {
+    measure other_compile
+    other_compiles+=("$elapsed")
+    other_link >/dev/null 2>&1
+}
 for ((i = 0; i < runs; i++)); do
+    [ -z "$other" ] || ((i % 2)) || compare
     measure compile
     compiles+=("$elapsed")
-    if [ -n "$other" ]; then
-        measure other_compile
-        other_compiles+=("$elapsed")
-        ratios+=("$(( ${compiles[-1]} * 1000 / elapsed ))") # per mille, of this pair
-    fi
     measure link
     links+=("$elapsed")
+    [ -z "$other" ] || ! ((i % 2)) || compare
+    [ -z "$other" ] || ratios+=("$(( ${compiles[-1]} * 1000 / ${other_compiles[-1]} ))") # per mille
     ours+=("$(( ${compiles[-1]} + ${links[-1]} ))")
     measure plain_build
     plain+=("$elapsed")
