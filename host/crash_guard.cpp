@@ -48,6 +48,8 @@ struct Guard {
 
 thread_local Guard* activeGuard = nullptr;
 thread_local volatile sig_atomic_t noStopDepth = 0;
+// A stop came while the thread was in Vornak's output routine: taken when it leaves it.
+thread_local volatile sig_atomic_t stopWaits = 0;
 
 // What the signals did before the guard took them over; a fault on a thread that runs none of a
 // module's code goes back to it.
@@ -250,9 +252,12 @@ void OnStopSignal(int, siginfo_t* info, void* context)
 {
     Guard* guard = activeGuard;
     const int ticket = WatchedTicket();
-    if (!guard || info->si_code != SI_QUEUE || ticket == 0 || info->si_value.sival_int != ticket ||
-        noStopDepth > 0)
+    if (!guard || info->si_code != SI_QUEUE || ticket == 0 || info->si_value.sival_int != ticket)
         return;
+    if (noStopDepth > 0) {
+        stopWaits = 1;
+        return;
+    }
     const auto& interrupted = *static_cast<const ucontext_t*>(context);
     if (!AtSafePoint(interrupted))
         return; // asked again in a few milliseconds
@@ -325,6 +330,7 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
     guard.outer = activeGuard;
     guard.exceptions = ThreadExceptions();
     InstallCrashGuard();
+    stopWaits = 0;
     // The signal mask is saved too: the jump comes out of a handler, with its signal blocked.
     const bool returned = sigsetjmp(guard.jump, 1) == 0;
     if (returned) {
@@ -335,7 +341,22 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
         ThreadExceptions() = guard.exceptions;
     }
     activeGuard = guard.outer;
+    stopWaits = 0;
     return returned;
+}
+
+void StopIfAsked()
+{
+    Guard* guard = activeGuard;
+    if (!stopWaits || !guard || noStopDepth > 0)
+        return;
+    stopWaits = 0;
+    CrashReport& report = *guard->report;
+    report.kind = CrashReport::Kind::Stopped;
+    const int count = backtrace(report.frames.data(), int(report.frames.size()));
+    report.frameCount = count > 0 ? std::size_t(count) : 0;
+    report.firstIsExact = false;
+    siglongjmp(guard->jump, 1);
 }
 
 void InstallCrashGuard()

@@ -67,6 +67,10 @@ public:
     NoStopHere& operator=(const NoStopHere&) = delete;
 };
 
+// Where Vornak's output routine is about to return into the module's code: a stop that came
+// while it ran ends the call here, the one point of a printing loop that is surely safe.
+void StopIfAsked();
+
 // A crash on a thread that the module's code started, outside any guard: the thread is parked
 // for good and its report waits here.
 struct ThreadCrash {
