@@ -32,10 +32,12 @@ struct CrashReport {
         UnderscoreExit,
         QuickExit,
         Stopped,
+        Signal, // a signal the process sent itself (raise(SIGTERM), alarm(), ...): see signal
     };
 
     Kind kind = Kind::InvalidMemory;
     int exitStatus = 0;
+    int signal = 0; // for Kind::Signal
     // Where the code was when it stopped, innermost first: the instruction that faulted (when
     // exact is set) and then return addresses, or return addresses only.
     std::array<void*, 64> frames{};

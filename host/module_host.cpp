@@ -17,6 +17,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <exception>
@@ -124,6 +125,8 @@ QString Describe(CrashReport::Kind kind, int status)
         return QStringLiteral("调用了 quick_exit(%1)").arg(status);
     case CrashReport::Kind::Stopped:
         return QStringLiteral("已被停止");
+    case CrashReport::Kind::Signal:
+        return QStringLiteral("收到信号 SIG%1").arg(QString::fromLatin1(sigabbrev_np(status)));
     }
     return {};
 }
@@ -132,7 +135,8 @@ ModuleStop StopOf(const CrashReport& report, ModuleHandle hDll)
 {
     ModuleStop stop;
     stop.exited = IsExit(report.kind);
-    stop.what = Describe(report.kind, report.exitStatus);
+    stop.what = Describe(report.kind, report.kind == CrashReport::Kind::Signal ? report.signal
+                                                                               : report.exitStatus);
     stop.sourceLine = CrashSourceLine(report, hDll, HeldModules().value(hDll).file);
     return stop;
 }
@@ -247,7 +251,8 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
     const ModuleStop stop = StopOf(report, hDll);
     // "函数 “f” 崩溃：what（第 N 行）", "函数 “f” 调用了 exit(3)（第 N 行）" or
     // "函数 “f” 已被停止（第 N 行）".
-    const bool crashed = !stop.exited && report.kind != CrashReport::Kind::Stopped;
+    const bool crashed = !stop.exited && report.kind != CrashReport::Kind::Stopped &&
+                         report.kind != CrashReport::Kind::Signal;
     return {prefix + (crashed ? QStringLiteral("崩溃：") : QString()) + stop.Description(), true,
             stop.sourceLine};
 }
