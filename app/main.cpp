@@ -2,12 +2,15 @@
 #include "main_window.h"
 #include "module_host.h"
 #include "narrow_text.h"
+#include "startup_environment.h"
 
 #include <QApplication>
 #include <clocale>
 
 int main(int argc, char* argv[])
 {
+    // Before a module's code can change it: the scripts run with this one.
+    CaptureStartupEnvironment();
     QApplication app(argc, argv);
     // The narrow code page is the locale's character set, fixed for the whole session.
     std::setlocale(LC_ALL, "");

@@ -1,5 +1,7 @@
 #include "crash_line.h"
 
+#include "startup_environment.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -34,11 +36,24 @@ QStringList ModuleOffsets(const CrashReport& report, void* module)
     return offsets;
 }
 
+// addr2line's answer without a trailing " (discriminator N)". The folder's name may hold " ("
+// itself ("新建文件夹 (2)"): only that note is cut.
+QByteArray WithoutDiscriminator(const QByteArray& answer)
+{
+    static const QByteArray note = QByteArrayLiteral(" (discriminator ");
+    const qsizetype at = answer.lastIndexOf(note);
+    if (at < 0 || !answer.endsWith(')'))
+        return answer;
+    const QByteArray number = answer.mid(at + note.size(), answer.size() - at - note.size() - 1);
+    bool isNumber = false;
+    number.toUInt(&isNumber);
+    return isNumber ? answer.left(at) : answer;
+}
+
 // "folder/T.cpp:12" or "folder/T.cpp:12 (discriminator 1)" gives 12 for "T.cpp".
 std::optional<int> LineInSource(const QByteArray& answer)
 {
-    const qsizetype note = answer.indexOf(" (");
-    const QByteArray location = note < 0 ? answer : answer.left(note);
+    const QByteArray location = WithoutDiscriminator(answer);
     const qsizetype colon = location.lastIndexOf(':');
     if (colon < 0)
         return std::nullopt;
@@ -59,6 +74,7 @@ std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
     if (offsets.isEmpty())
         return std::nullopt;
     QProcess addr2line;
+    addr2line.setProcessEnvironment(StartupEnvironment()); // PATH as Vornak was started with
     addr2line.setStandardInputFile(QProcess::nullDevice());
     addr2line.start(QStringLiteral("addr2line"),
                     QStringList{QStringLiteral("-e"), QFile::decodeName(moduleFile)} + offsets);
