@@ -24,6 +24,8 @@ struct CrashReport {
         Exit,
         UnderscoreExit,
         QuickExit,
+        PosixExit,  // _exit()
+        ThreadExit, // pthread_exit() on the guarded thread
     };
 
     Kind kind = Kind::InvalidMemory;
@@ -46,7 +48,8 @@ template <class Function> bool RunGuarded(Function& function, CrashReport& repor
 }
 
 // The routine handed to the module's runtime: ends the guarded code of the calling thread.
-// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert. A thread
+// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert, 4 for _exit(),
+// 5 for pthread_exit(). A thread
 // without a guard (one the module started) is parked for good instead: ending Vornak is
 // never the module's choice.
 [[noreturn]] void EndModuleCode(int kind, int status);
