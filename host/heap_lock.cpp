@@ -172,29 +172,29 @@ HeapWatch::HeapWatch()
         before_ = *slot;
 }
 
-bool HeapWatch::AfterAbort()
+void HeapWatch::AfterStop(bool aborted)
 {
     AbortMessage* const* slot = AbortMessageSlot();
     const AbortMessage* now = slot ? *slot : nullptr;
-    if (!now || now == before_)
-        return false;
-    reported_ = true;
-    std::strncpy(message_, now->text, sizeof message_ - 1);
-    message_[sizeof message_ - 1] = '\0';
-    if (char* end = std::strchr(message_, '\n'))
-        *end = '\0';
+    if (aborted && now && now != before_) {
+        broken_ = true;
+        std::strncpy(message_, now->text, sizeof message_ - 1);
+        message_[sizeof message_ - 1] = '\0';
+        if (char* end = std::strchr(message_, '\n'))
+            *end = '\0';
+    }
 
     if (!heapLock)
-        return true;
-    // The aborting thread held it; another thread may hold it legitimately for a moment.
+        return;
+    // The stopped code held it; or another thread holds it for a moment.
     std::atomic_ref<int> lock(*heapLock);
     for (int waited = 0; lock.load() != 0 && waited < 100; waited += 5)
         SleepMilliseconds(5);
     if (lock.load() == 0)
-        return true;
+        return;
+    broken_ = true;
     // 1: held; 2: held, with threads waiting to be woken.
     if (lock.exchange(0) == 2)
         syscall(SYS_futex, heapLock, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
     releasedLock_ = true;
-    return true;
 }

@@ -20,27 +20,31 @@
 void LocateHeapLock();
 
 // Watches one guarded call: whether glibc reported a broken heap (or another fatal check of its
-// own, such as a buffer overflow found by a _chk function) while it ran.
+// own, such as a buffer overflow found by a _chk function) while it ran, or the code stopped
+// inside the allocator with its lock held.
 class HeapWatch {
 public:
     HeapWatch();
 
-    // After the guarded call stopped with an abort: true when glibc reported a fatal error during
-    // the call; then its message is copied into message() (nothing is allocated), and the main
-    // arena's lock, when it is still held after a short wait for another thread that might hold
-    // it, is released.
-    bool AfterAbort();
+    // After the guarded call stopped by a crash or an abort (not an exit), before anything
+    // allocates. The heap counts as broken when glibc reported a fatal error during the call
+    // (after an abort: its message is copied into message(), nothing is allocated) or when the
+    // main arena's lock is still held after a short wait for another thread that might hold it
+    // legitimately; a lock still held is released.
+    void AfterStop(bool aborted);
 
-    // Whether the last AfterAbort() found a report of glibc's.
-    bool reported() const { return reported_; }
+    // Whether the heap is not to be trusted: nothing that allocates or starts a process should
+    // run on the crash's behalf.
+    bool broken() const { return broken_; }
+    // glibc's message, or empty.
     const char* message() const { return message_; }
-    // Whether AfterAbort found the lock held and released it.
+    // Whether AfterStop found the lock held and released it.
     bool releasedLock() const { return releasedLock_; }
 
 private:
     const void* before_ = nullptr;
     char message_[256] = {};
-    bool reported_ = false;
+    bool broken_ = false;
     bool releasedLock_ = false;
 };
 

@@ -127,10 +127,11 @@ ModuleStop StopOf(const CrashReport& report, const HeapWatch& heap, ModuleHandle
     ModuleStop stop;
     stop.exited = IsExit(report.kind);
     stop.what = Describe(report.kind, report.exitStatus);
-    if (heap.reported()) {
+    if (heap.broken()) {
         // Finding the line starts a process; the heap is not to be trusted that far.
         stop.heapBroken = true;
-        stop.what += QStringLiteral("：") + FromNarrow(QByteArrayView(heap.message()));
+        if (heap.message()[0] != '\0')
+            stop.what += QStringLiteral("：") + FromNarrow(QByteArrayView(heap.message()));
         if (const auto held = HeldModules().find(hDll); held != HeldModules().end())
             held->heapBroken = true;
         return stop;
@@ -184,9 +185,9 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
         // A child made by fork() that returned from the module's code ends here.
         if (getpid() != vornak)
             _exit(0);
-        // Before anything allocates: glibc may have aborted with the heap's lock held.
-        if (!returned && report.kind == CrashReport::Kind::Abort)
-            heap.AfterAbort();
+        // Before anything allocates: the code may have stopped with the heap's lock held.
+        if (!returned && !IsExit(report.kind))
+            heap.AfterStop(report.kind == CrashReport::Kind::Abort);
     }
     if (locale != std::setlocale(LC_ALL, nullptr))
         std::setlocale(LC_ALL, locale.constData());
