@@ -184,6 +184,14 @@ public:
         return file;
     }
 
+    // The module's code closes a file it reopened: the runtime must not close it again.
+    void Forget(std::FILE* stream)
+    {
+        for (std::size_t i = 0; i < reopenedCount_; ++i)
+            if (reopened_[i] == stream)
+                reopened_[i] = reopened_[--reopenedCount_];
+    }
+
     // Whether stream is one of the runtime's FILEs leading to the output routine.
     bool IsOurs(std::FILE* stream) const
     {
@@ -428,6 +436,7 @@ extern "C" int fclose(std::FILE* stream)
 {
     if (redirection.IsShared(stream))
         return std::fflush(stream);
+    redirection.Forget(stream);
     return RealFclose(stream);
 }
 asm(".hidden fclose");

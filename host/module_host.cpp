@@ -41,7 +41,7 @@ struct ModuleStop {
     QString what;                  // "访问了无效的内存地址", "调用了 exit(3)", ...
     bool exited = false;           // by exit(), _exit(), pthread_exit() ..., rather than a crash
     std::optional<int> sourceLine; // the line of "T.cpp" whose code was running
-    bool heapBroken = false;       // glibc found the heap broken: no line is looked up
+    bool heapBroken = false;       // see HeapWatch: no line is looked up
 
     // what, followed by "（第 N 行）" with N the editor's line, when there is one.
     QString Description() const
@@ -162,7 +162,7 @@ QString ExceptionText(std::exception_ptr error)
 // std::vector::at out of range, say) would otherwise unwind into the window's event handling
 // and end Vornak: it is caught and handed back in thrown. What the code changed of the process's
 // state is put back (streams: whether C's stdin, stdout and stderr are, see ProcessState);
-// after an abort, heap tells whether glibc found the heap broken.
+// after a crash or an abort, heap tells whether the heap can still be trusted.
 bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, CrashReport& report,
                  HeapWatch& heap, ProcessState::CStreams streams = ProcessState::CStreams::Restore)
 {
@@ -185,6 +185,7 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
         // A child made by fork() that returned from the module's code ends here.
         if (getpid() != vornak)
             _exit(0);
+        state.Restore(); // before any wait: no handler of the module's may run meanwhile
         // Before anything allocates: the code may have stopped with the heap's lock held.
         if (!returned && !IsExit(report.kind))
             heap.AfterStop(report.kind == CrashReport::Kind::Abort);

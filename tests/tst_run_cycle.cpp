@@ -724,7 +724,7 @@ void TestRunCycle::hostileSnippetLeavesVornakWorking_data()
     row("freopen of stdout on a file",
         "void Demo1()\n{\n    if (!freopen(\"freopen.txt\", \"w\", stdout)) {\n"
         "        perror(\"freopen\");\n        return;\n    }\n    printf(\"to the file\\n\");\n"
-        "    std::cout << \"cout too\\n\";\n}",
+        "    std::cout << \"cout too\\n\";\n    fclose(stdout);\n}",
         none, QString());
     row("_exit(3)", "#include <unistd.h>\nvoid Demo1()\n{\n    _exit(3); // <-\n}",
         {"调用了 _exit(3)"}, QString());
