@@ -50,8 +50,9 @@ QByteArray WithoutDiscriminator(const QByteArray& answer)
     return isNumber ? answer.left(at) : answer;
 }
 
-// "folder/T.cpp:12" or "folder/T.cpp:12 (discriminator 1)" gives 12 for "T.cpp".
-std::optional<int> LineInSource(const QByteArray& answer)
+} // namespace
+
+std::optional<int> LineInAddr2LineAnswer(const QByteArray& answer)
 {
     const QByteArray location = WithoutDiscriminator(answer);
     const qsizetype colon = location.lastIndexOf(':');
@@ -64,8 +65,6 @@ std::optional<int> LineInSource(const QByteArray& answer)
     const int line = location.mid(colon + 1).toInt(&ok);
     return ok && line > 0 ? std::optional<int>(line) : std::nullopt;
 }
-
-} // namespace
 
 std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
                                    const QByteArray& moduleFile)
@@ -81,7 +80,7 @@ std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
     if (!addr2line.waitForFinished(10000) || addr2line.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
     for (const QByteArray& answer : addr2line.readAllStandardOutput().split('\n'))
-        if (const std::optional<int> line = LineInSource(answer.trimmed()))
+        if (const std::optional<int> line = LineInAddr2LineAnswer(answer.trimmed()))
             return line;
     return std::nullopt;
 }
