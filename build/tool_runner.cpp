@@ -4,7 +4,6 @@
 #include "result_file.h"
 #include "startup_environment.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryFile>
@@ -86,13 +85,16 @@ int CommandShell::Run(const QString& scriptPath, QString* startError)
     }
 
     logFirstLine_.clear();
-    // The log lives outside the toolchain folder, and only for this run.
-    QTemporaryFile log(QDir::tempPath() + QStringLiteral("/vornak-script-XXXXXX.log"));
+    // The log lives outside the toolchain folder, and only for this run; in the temporary
+    // folder Vornak was started with, whatever TMPDIR a module's code set since.
+    const QProcessEnvironment environment = StartupEnvironment();
+    const QString temporary = environment.value(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
+    QTemporaryFile log(temporary + QStringLiteral("/vornak-script-XXXXXX.log"));
     const bool logged = log.open();
     QProcess process;
     process.setProgram(shell_);
     process.setArguments({scriptPath}); // one argument: blanks in the folder's path are fine
-    process.setProcessEnvironment(StartupEnvironment());
+    process.setProcessEnvironment(environment);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(logged ? log.fileName() : QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::MergedChannels);
