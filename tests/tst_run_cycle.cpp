@@ -2,6 +2,7 @@
 #include "main_window.h"
 #include "module_host.h"
 #include "narrow_text.h"
+#include "process_state.h"
 #include "toolchain_copy.h"
 
 #include <QApplication>
@@ -791,6 +792,7 @@ void TestRunCycle::hostileSnippetLeavesVornakWorking()
     const QString freopened = QDir::current().absoluteFilePath("freopen.txt");
     QFile::remove(freopened);
     const ProcessSnapshot before = ProcessSnapshot::Take();
+    ProcessState rowGuard; // a row that fails leaves the next rows a sound process
     std::FILE* const cOut = stdout;
     std::FILE* const cErr = stderr;
 
