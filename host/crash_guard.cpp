@@ -432,6 +432,10 @@ CrashReport::Kind EndKind(int kind)
         return CrashReport::Kind::QuickExit;
     case 3:
         return CrashReport::Kind::FailedAssert;
+    case 4:
+        return CrashReport::Kind::PosixExit;
+    case 5:
+        return CrashReport::Kind::ThreadExit;
     default:
         return CrashReport::Kind::Exit;
     }

@@ -33,6 +33,8 @@ struct CrashReport {
         QuickExit,
         Stopped,
         Signal, // a signal the process sent itself (raise(SIGTERM), alarm(), ...): see signal
+        PosixExit,  // _exit()
+        ThreadExit, // pthread_exit() on the guarded thread
     };
 
     Kind kind = Kind::InvalidMemory;
@@ -89,7 +91,8 @@ int ThreadCrashFd();
 std::optional<ThreadCrash> TakeThreadCrash();
 
 // The routine handed to the module's runtime: ends the guarded code of the calling thread.
-// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert. A thread
+// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert, 4 for _exit(),
+// 5 for pthread_exit(). A thread
 // without a guard (one the module started) is parked for good instead: ending Vornak is
 // never the module's choice.
 [[noreturn]] void EndModuleCode(int kind, int status);
