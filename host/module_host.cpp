@@ -4,12 +4,13 @@
 #include "call_watch.h"
 #include "crash_guard.h"
 #include "crash_line.h"
-#include "module_code.h"
 #include "heap_lock.h"
+#include "module_code.h"
 #include "module_loader.h"
 #include "narrow_text.h"
 #include "output_pane.h"
 #include "process_state.h"
+#include "raw_output.h"
 #include "source_file.h"
 #include "standard_streams.h"
 
@@ -203,6 +204,7 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
     bool returned = false;
     {
         ProcessState state(streams);
+        RawOutputCapture rawOutput;
         returned = RunGuarded(call, report);
         // A child made by fork() that returned from the module's code ends here.
         if (getpid() != vornak)
@@ -211,6 +213,7 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
         // Before anything allocates: the code may have stopped with the heap's lock held.
         if (!returned && !IsExit(report.kind))
             heap.AfterStop(report.kind == CrashReport::Kind::Abort);
+        rawOutput.Finish();
     }
     if (locale != std::setlocale(LC_ALL, nullptr))
         std::setlocale(LC_ALL, locale.constData());

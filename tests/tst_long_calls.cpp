@@ -57,6 +57,8 @@ private slots:
     void wayOutEndsOnlyTheCall_data();
     void wayOutEndsOnlyTheCall();
     void wideStreamsReachThePane();
+    void rawWritesAndChildrenReachThePane();
+    void veryLongLineIsCut();
 
 private:
     void Open(const QString& code);
@@ -322,6 +324,28 @@ void TestLongCalls::wideStreamsReachThePane()
          "    std::putwchar(L'x');\n    std::cout << \" narrow\";\n}");
     QCOMPARE(Run(), QString());
     QCOMPARE(Output(), QString("宽 42\n字符 7\n错误\nx narrow"));
+}
+
+void TestLongCalls::rawWritesAndChildrenReachThePane()
+{
+    Open("#include <cstdlib>\n#include <unistd.h>\nvoid Demo1()\n{\n"
+         "    write(1, \"raw out\\n\", 8);\n    write(2, \"raw 错误\\n\", 11);\n"
+         "    std::system(\"echo child\");\n}");
+    QCOMPARE(Run(), QString());
+    QStringList lines = Output().split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    QCOMPARE(lines, QStringList({"child", "raw out", "raw 错误"}));
+}
+
+void TestLongCalls::veryLongLineIsCut()
+{
+    Open("void Demo1()\n{\n    std::cout << std::string(2000000, 'x') << \"\\nend\\n\";\n}");
+    QCOMPARE(Run(), QString());
+    const QStringList lines = Output().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith(QString(10000, 'x') + "……（此行过长："),
+             qPrintable(lines[0].right(40)));
+    QCOMPARE(lines[1], QString("end"));
 }
 
 void TestLongCalls::wayOutEndsOnlyTheCall_data()
