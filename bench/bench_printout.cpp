@@ -7,6 +7,8 @@
 #include "narrow_text.h"
 #include "output_pane.h"
 
+#include "bench_common.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -64,24 +66,6 @@ QString Filler(int n)
     for (int i = 79; i < n; i += 80)
         text[i] = u'\n';
     return text;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 struct Timing {

@@ -8,6 +8,8 @@
 #include "main_window.h"
 #include "narrow_text.h"
 
+#include "bench_common.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
@@ -19,7 +21,6 @@
 #include <clocale>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -49,21 +50,6 @@ qint64 NowMs()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
 }
 
 } // namespace
