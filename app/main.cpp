@@ -5,12 +5,15 @@
 #include "module_host.h"
 #include "narrow_text.h"
 #include "qt_translations.h"
+#include "startup_environment.h"
 
 #include <QApplication>
 #include <clocale>
 
 int main(int argc, char* argv[])
 {
+    // Before a module's code can change it: the scripts run with this one.
+    CaptureStartupEnvironment();
     QApplication app(argc, argv);
     // The narrow code page is the locale's character set, fixed for the whole session.
     std::setlocale(LC_ALL, "");

@@ -409,9 +409,12 @@ void FormMain::RunSteps()
 {
     if (CodeChanged) {
         BusyPointer busy;
+        // The code is saved first: releasing the old module runs its static destructors, which
+        // may never return.
+        const bool saved = MakeCode();
         FreeDLL(); // so the link script can replace "T.dll"
         // Each step shows its own failure.
-        if (!MakeCode() || !MakeObj() || !MakeDll() || !LoadDLL())
+        if (!saved || !MakeObj() || !MakeDll() || !LoadDLL())
             return;
         ShowFirstWarning();
         CodeChanged = false;

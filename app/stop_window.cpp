@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <csignal>
+#include <ctime>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -112,7 +113,10 @@ void StopWindow::Tick()
     }
     show();
     raise();
-    Reply("shown " + QByteArray::number(ticket_));
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    Reply("shown " + QByteArray::number(ticket_) + ' ' +
+          QByteArray::number(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000));
     if (pressWhenShown_) {
         pressWhenShown_ = false;
         stop_->click();

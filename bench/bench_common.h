@@ -3,6 +3,7 @@
 // Helpers the editor benchmarks share: a long C++ text made of the snippet, medians, CPU time.
 
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <algorithm>
 #include <ctime>
@@ -48,4 +49,16 @@ inline double CpuMs()
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// The process's resident memory, in KiB; -1 when it cannot be read.
+inline long ResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
 }

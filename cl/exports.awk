@@ -41,11 +41,26 @@ function hex(text,   out, i, c) {
     return out
 }
 
+# One option for g++'s response file: in double quotes, with a backslash before every backslash
+# and double quote (a byte 0x5C can end a character of GBK). Byte by byte: the awk that decodes
+# runs in the C locale.
+function option(name, symbol,    text, quoted, i, c) {
+    text = "-Wl,--defsym," name "=" symbol
+    quoted = "\""
+    for (i = 1; i <= length(text); i++) {
+        c = substr(text, i, 1)
+        if (c == "\\" || c == "\"")
+            quoted = quoted "\\"
+        quoted = quoted c
+    }
+    return quoted "\"\n"
+}
+
 function export(name, symbol) {
     if (encode)
         printf "%s %s\n", name, hex(symbol)
     else
-        printf " -Wl,--defsym,%s=%s", name, symbol
+        printf "%s", option(name, symbol)
 }
 
 BEGIN {
@@ -58,7 +73,7 @@ BEGIN {
 
 decode {
     if (NF == 2)
-        printf " -Wl,--defsym,%s=%s", $1, unhex($2)
+        printf "%s", option($1, unhex($2))
     next
 }
 

@@ -8,8 +8,9 @@
 // The module's own static initializers are not run by the loader (the link moves them out of
 // .init_array into "vornak_init"): "Config" runs them, so that Vornak can guard them like any
 // other code of the module, and "VornakFinalize" runs the static destructors before the module
-// is released, for the same reason. exit(), _Exit(), quick_exit() and a failed assert end the
-// call through the routine that Vornak hands to "VornakEnd", not the process.
+// is released, for the same reason. exit(), _exit(), _Exit(), quick_exit(), a failed assert and
+// pthread_exit() on the calling thread end the call through the routine that Vornak hands to
+// "VornakEnd", not the process. In a child process made by fork() they end the child at once.
 //
 // It also holds the std::string members that "stdafx.h" declares extern.
 // As in every "T.cpp": the precompiled header first.
@@ -18,15 +19,20 @@
 #include "T.h"
 
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <dlfcn.h>
 #include <ios>
+#include <pthread.h>
 #include <streambuf>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -84,23 +90,51 @@ void Forward(const char* data, std::size_t size)
     Send(text, start, text.size());
 }
 
+// The buffer of std::cout, or of std::cerr and std::clog: it leads to the output routine, or to
+// the C stream it follows (stdout, stderr) while the module's code has reopened that on a file.
 class ForwardingBuffer : public std::streambuf {
+public:
+    // follows: the C stream variable; ours: the FILE that leads to the output routine.
+    ForwardingBuffer(std::FILE** follows, std::FILE* const* ours) : follows_(follows), ours_(ours)
+    {}
+
 protected:
     int_type overflow(int_type ch) override
     {
         if (!traits_type::eq_int_type(ch, traits_type::eof())) {
             const char c = traits_type::to_char_type(ch);
-            Forward(&c, 1);
+            Write(&c, 1);
         }
         return traits_type::not_eof(ch);
     }
 
     std::streamsize xsputn(const char* s, std::streamsize n) override
     {
-        Forward(s, static_cast<std::size_t>(n));
+        Write(s, static_cast<std::size_t>(n));
         return n;
     }
+
+private:
+    void Write(const char* data, std::size_t size)
+    {
+        std::FILE* stream = *follows_;
+        if (stream && *ours_ && stream != *ours_)
+            std::fwrite(data, 1, size, stream);
+        else
+            Forward(data, size);
+    }
+
+    std::FILE** follows_;
+    std::FILE* const* ours_;
 };
+
+// The C library's own fclose, for the streams that the runtime made itself.
+int RealFclose(std::FILE* stream)
+{
+    using Fclose = int (*)(std::FILE*);
+    static const auto real = reinterpret_cast<Fclose>(dlsym(RTLD_NEXT, "fclose"));
+    return real ? real(stream) : EOF;
+}
 
 // Wide text goes on in the locale's character set; a character it lacks becomes '?'.
 void ForwardWide(const wchar_t* data, std::size_t size)
@@ -152,16 +186,70 @@ public:
     {
         if (active_)
             return;
-        Save(std::cout, out_, buffer_);
-        Save(std::cerr, err_, buffer_);
-        Save(std::clog, log_, buffer_);
+        Save(std::cout, out_, outBuffer_);
+        Save(std::cerr, err_, errBuffer_);
+        Save(std::clog, log_, errBuffer_);
         Save(std::wcout, wideOut_, wideBuffer_);
         Save(std::wcerr, wideErr_, wideBuffer_);
         Save(std::wclog, wideLog_, wideBuffer_);
         inFormat_.copyfmt(std::cin); // "std::cin.tie(nullptr)" is common in snippets
         Redirect(stdout, stdoutFile_);
         Redirect(stderr, stderrFile_);
+        processStdin_ = stdin;
         active_ = true;
+    }
+
+    // Whether stream belongs to the process (its stdin, stdout, stderr) or leads to the output
+    // routine: the module's code may not close it, or Vornak's next use of it, and the runtime's
+    // own fclose when the module goes, would find it freed.
+    bool IsShared(std::FILE* stream) const
+    {
+        return stream && (stream == stdoutFile_.ours || stream == stdoutFile_.theirs ||
+                          stream == stderrFile_.ours || stream == stderrFile_.theirs ||
+                          stream == processStdin_);
+    }
+
+    // freopen() of stdout or stderr while they lead to the output routine: the C stream (and
+    // std::cout, or std::cerr and std::clog, which follow it) writes to path from now on, until
+    // the call ends. Vornak puts the stream back after every call. Unbuffered: nothing can be
+    // left unwritten when the module's code never closes it.
+    std::FILE* Reopen(const char* path, const char* mode, std::FILE*& stream)
+    {
+        if (!path)
+            return stream; // a change of mode only: there is nothing to change on the pane
+        std::FILE* file = std::fopen(path, mode);
+        if (!file)
+            return nullptr; // errno says why
+        std::setvbuf(file, nullptr, _IONBF, 0);
+        if (reopenedCount_ < std::size(reopened_))
+            reopened_[reopenedCount_++] = file; // closed when the module goes
+        stream = file;
+        return file;
+    }
+
+    // The module's code closes a file it reopened: the runtime must not close it again.
+    void Forget(std::FILE* stream)
+    {
+        for (std::size_t i = 0; i < reopenedCount_; ++i)
+            if (reopened_[i] == stream)
+                reopened_[i] = reopened_[--reopenedCount_];
+    }
+
+    // Whether stream is one of the runtime's FILEs leading to the output routine.
+    bool IsOurs(std::FILE* stream) const
+    {
+        return stream && (stream == stdoutFile_.ours || stream == stderrFile_.ours);
+    }
+
+    // The C stream variable (stdout or stderr) whose FILE leads to the output routine through
+    // stream, or null.
+    static std::FILE** VariableOf(std::FILE* stream)
+    {
+        if (stream == stdout)
+            return &stdout;
+        if (stream == stderr)
+            return &stderr;
+        return nullptr;
     }
 
     ~Redirection()
@@ -177,6 +265,8 @@ public:
         std::cin.copyfmt(inFormat_);
         PutBack(stdout, stdoutFile_);
         PutBack(stderr, stderrFile_);
+        for (std::size_t i = 0; i < reopenedCount_; ++i)
+            RealFclose(reopened_[i]);
     }
 
 private:
@@ -209,7 +299,7 @@ private:
             return;
         // The module may have replaced the stream itself; ours goes in any case.
         stream = saved.theirs;
-        std::fclose(saved.ours);
+        RealFclose(saved.ours);
     }
 
     template <class Char>
@@ -230,7 +320,10 @@ private:
     }
 
     bool active_ = false;
-    ForwardingBuffer buffer_;
+    SavedFile stdoutFile_;
+    SavedFile stderrFile_;
+    ForwardingBuffer outBuffer_{&stdout, &stdoutFile_.ours};
+    ForwardingBuffer errBuffer_{&stderr, &stderrFile_.ours};
     WideForwardingBuffer wideBuffer_;
     Saved<char> out_;
     Saved<char> err_;
@@ -239,8 +332,9 @@ private:
     Saved<wchar_t> wideErr_;
     Saved<wchar_t> wideLog_;
     std::ios inFormat_{nullptr};
-    SavedFile stdoutFile_;
-    SavedFile stderrFile_;
+    std::FILE* processStdin_ = nullptr;
+    std::FILE* reopened_[16] = {};
+    std::size_t reopenedCount_ = 0;
 };
 
 Redirection redirection;
@@ -280,19 +374,40 @@ namespace {
 bool initialized = false;
 
 // How the module's code asked to end; Vornak's end routine is told by these numbers.
-enum class EndKind : int { Exit = 0, UnderscoreExit = 1, QuickExit = 2, FailedAssert = 3 };
+enum class EndKind : int {
+    Exit = 0,
+    UnderscoreExit = 1, // _Exit
+    QuickExit = 2,
+    FailedAssert = 3,
+    PosixExit = 4,  // _exit
+    ThreadExit = 5, // pthread_exit on the thread that runs the module's entries
+};
 
 using EndRoutine = void (*)(int kind, int status);
 EndRoutine endRoutine = nullptr;
+// The process that loaded the module, and its thread that calls "Config" and the entries.
+pid_t vornakPid = 0;
+pthread_t callingThread{};
+
+// The process ends here and now: no atexit function, no static destructor, no stream flushed
+// (they are Vornak's, copied into a child by fork()).
+[[noreturn]] void EndProcess(int status)
+{
+    for (;;)
+        syscall(SYS_exit_group, status);
+}
 
 [[noreturn]] void End(EndKind kind, int status, const char* original)
 {
+    // A child made by fork() holds a copy of Vornak: it must never return into it.
+    if (vornakPid != 0 && getpid() != vornakPid)
+        EndProcess(kind == EndKind::FailedAssert ? 128 + SIGABRT : status);
     if (endRoutine)
         endRoutine(static_cast<int>(kind), status);
     // Outside Vornak, or if its routine came back: what the C library would have done.
     if (void* real = dlsym(RTLD_NEXT, original))
         reinterpret_cast<void (*)(int)>(real)(status);
-    std::_Exit(status);
+    EndProcess(status);
 }
 
 } // namespace
@@ -305,6 +420,8 @@ extern "C" void Config(std::intptr_t output, std::intptr_t, std::intptr_t, std::
     if (output == 0)
         return;
     printOut = reinterpret_cast<OutputRoutine>(output);
+    vornakPid = getpid();
+    callingThread = pthread_self();
     redirection.Start();
     if (!early.empty()) {
         const std::string text = std::move(early);
@@ -345,6 +462,56 @@ extern "C" void _Exit(int status) noexcept
     End(EndKind::UnderscoreExit, status, "_Exit");
 }
 asm(".hidden _Exit");
+
+extern "C" void _exit(int status) noexcept
+{
+    End(EndKind::PosixExit, status, "_exit");
+}
+asm(".hidden _exit");
+
+// On the thread that runs the module's entries (Vornak's), it ends the call; any other thread
+// ends as pthread_exit() ends it.
+extern "C" void pthread_exit(void* result)
+{
+    if (vornakPid != 0 && pthread_equal(pthread_self(), callingThread))
+        End(EndKind::ThreadExit, 0, "_exit");
+    using ThreadExit = void (*)(void*);
+    if (auto real = reinterpret_cast<ThreadExit>(dlsym(RTLD_NEXT, "pthread_exit")))
+        real(result);
+    EndProcess(0);
+}
+asm(".hidden pthread_exit");
+
+// The process's standard streams, and the runtime's own that lead to the output routine, are
+// not the module's to close: it is told it did, and they stay open for Vornak.
+extern "C" int fclose(std::FILE* stream)
+{
+    if (redirection.IsShared(stream))
+        return std::fflush(stream);
+    redirection.Forget(stream);
+    return RealFclose(stream);
+}
+asm(".hidden fclose");
+
+// freopen() of stdout or stderr writes to the file until the call ends (see Redirection::Reopen);
+// other streams, stdin included, are reopened by the C library.
+extern "C" std::FILE* freopen(const char* path, const char* mode, std::FILE* stream)
+{
+    if (redirection.IsOurs(stream)) {
+        if (std::FILE** variable = Redirection::VariableOf(stream))
+            return redirection.Reopen(path, mode, *variable);
+        errno = EINVAL; // a copy of the pointer: the stream it came from is not known
+        return nullptr;
+    }
+    using Freopen = std::FILE* (*)(const char*, const char*, std::FILE*);
+    static const auto real = reinterpret_cast<Freopen>(dlsym(RTLD_NEXT, "freopen"));
+    if (!real) {
+        errno = ENOSYS;
+        return nullptr;
+    }
+    return real(path, mode, stream);
+}
+asm(".hidden freopen");
 
 extern "C" void quick_exit(int status) noexcept
 {

@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QSet>
+#include <QHash>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -20,7 +20,7 @@ constexpr int kHelperFd = 3;
 int watchSocket = -1;
 std::atomic<int> watchedTicket{0};
 int lastTicket = 0;
-QSet<int> shownTickets;
+QHash<int, qint64> shownTickets;
 
 void Send(const QByteArray& message)
 {
@@ -38,8 +38,9 @@ void ReadReplies()
         if (size <= 0)
             return;
         const QByteArray reply(buffer, size);
-        if (reply.startsWith("shown "))
-            shownTickets.insert(reply.mid(6).toInt());
+        const QList<QByteArray> fields = reply.split(' ');
+        if (fields.size() == 3 && fields[0] == "shown")
+            shownTickets.insert(fields[1].toInt(), fields[2].toLongLong());
     }
 }
 
@@ -123,10 +124,11 @@ void PressStopWhenShown()
     Send("press");
 }
 
-bool StopWindowWasShown(int ticket)
+std::optional<qint64> StopWindowShownAt(int ticket)
 {
     ReadReplies();
-    return shownTickets.contains(ticket);
+    const auto shown = shownTickets.constFind(ticket);
+    return shown == shownTickets.constEnd() ? std::nullopt : std::optional<qint64>(*shown);
 }
 
 int LastWatchedTicket()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // While the window's thread runs a module's code it cannot draw: a small helper process,
 // started once, watches each guarded call and, when one runs long, shows a window of its own with
@@ -9,7 +10,8 @@
 // the first point where that is safe.
 //
 // Messages go over a socket pair: "begin <ticket> <thread> <signal> <label>", "end <ticket>" and
-// "press" to the helper; "shown <ticket>" back when the window appears.
+// "press" to the helper; "shown <ticket> <ms>" back when the window appears, with the time on the
+// machine's monotonic clock.
 
 // Starts the helper program (once per process; later calls do nothing). False when it could
 // not be started: calls then run unwatched, as before. Start it from main(), never from library
@@ -43,8 +45,9 @@ private:
 // shows.
 void PressStopWhenShown();
 
-// Whether the helper reported the window of the call with this ticket shown.
-bool StopWindowWasShown(int ticket);
+// When the helper showed the window of the call with this ticket, in milliseconds of the
+// monotonic clock; nothing when it did not (or has not said so yet).
+std::optional<qint64> StopWindowShownAt(int ticket);
 
 // The ticket of the last call started.
 int LastWatchedTicket();

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -22,6 +23,13 @@ namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr std::size_t kSignalCount = std::size(kSignals);
+// Signals whose default ends the process, taken over during a call where they are still at their
+// default: one the module's code sends Vornak's own process (raise, kill of itself, an alarm, a
+// write to a closed pipe) ends the call instead. SIGKILL and SIGSTOP cannot be caught.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1,   SIGUSR2,
+                                  SIGPIPE, SIGALRM, SIGXCPU, SIGXFSZ,   SIGVTALRM, SIGPROF,
+                                  SIGSYS,  SIGTRAP, SIGPOLL, SIGSTKFLT, SIGPWR};
+constexpr std::size_t kEndingCount = std::size(kEndingSignals);
 // The handler runs here, and the stack walk with it: the thread's own stack may be used up.
 constexpr std::size_t kHandlerStackSize = 256 * 1024;
 // A fault this close below the stack pointer, or above it, is the stack running out.
@@ -48,6 +56,18 @@ struct Guard {
 
 thread_local Guard* activeGuard = nullptr;
 thread_local volatile sig_atomic_t noStopDepth = 0;
+// A stop came while the thread was in Vornak's output routine: taken when it leaves it.
+thread_local volatile sig_atomic_t stopWaits = 0;
+// Set while the handler walks a stack that may be smashed: a fault there jumps back to it.
+thread_local volatile sig_atomic_t walking = 0;
+thread_local sigjmp_buf walkJump;
+
+// Vornak's own process: a copy made by fork() in a module's code is not guarded.
+pid_t guardedProcess = 0;
+// The thread running the outermost guarded call, and what the ending signals did before it.
+std::atomic<pid_t> guardedThread{0};
+struct sigaction previousEnding[kEndingCount];
+bool endingTaken[kEndingCount] = {};
 
 // What the signals did before the guard took them over; a fault on a thread that runs none of a
 // module's code goes back to it.
@@ -108,7 +128,19 @@ CrashReport::Kind Classify(int signal, const siginfo_t& info, const ucontext_t& 
 void RecordFaultFrames(CrashReport& report, void* pc)
 {
     void* walk[std::tuple_size_v<decltype(report.frames)>];
-    const int count = backtrace(walk, int(std::size(walk)));
+    // A smashed stack can make the walk itself fault: the fault comes back here, and only the
+    // faulting address is kept. The handler runs with its signal blocked, so it is let in.
+    int count = 0;
+    sigset_t faults;
+    sigemptyset(&faults);
+    sigaddset(&faults, SIGSEGV);
+    sigaddset(&faults, SIGBUS);
+    pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
+    if (sigsetjmp(walkJump, 1) == 0) {
+        walking = 1;
+        count = backtrace(walk, int(std::size(walk)));
+    }
+    walking = 0;
     int start = 0;
     for (int i = 0; i < count; ++i) {
         if (walk[i] == pc) {
@@ -160,9 +192,27 @@ void ParkCrashedThread(const CrashReport& report, void* module)
     ParkThread();
 }
 
+// Whatever would have happened without the guard happens, once the faulting instruction runs
+// again or the signal comes again.
+void LetSignalBe(int signal)
+{
+    for (std::size_t i = 0; i < kSignalCount; ++i)
+        if (kSignals[i] == signal)
+            sigaction(signal, &previousActions[i], nullptr);
+}
+
 void OnFatalSignal(int signal, siginfo_t* info, void* context)
 {
+    if (walking)
+        siglongjmp(walkJump, 1);
     const auto& interrupted = *static_cast<const ucontext_t*>(context);
+    if (getpid() != guardedProcess) {
+        // A child that the module's code made with fork(): it dies as it would have.
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigaction(signal, &fallback, nullptr);
+        return;
+    }
     if (Guard* guard = activeGuard) {
         guard->report->kind = Classify(signal, *info, interrupted);
         RecordFaultFrames(*guard->report, ProgramCounter(interrupted));
@@ -173,11 +223,78 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context)
     RecordFaultFrames(report, ProgramCounter(interrupted));
     if (void* module = ModuleOnStack(report))
         ParkCrashedThread(report, module);
-    // Not a module's code: whatever would have happened happens, once the faulting instruction
-    // runs again or abort() raises again.
-    for (std::size_t i = 0; i < kSignalCount; ++i)
-        if (kSignals[i] == signal)
-            sigaction(signal, &previousActions[i], nullptr);
+    LetSignalBe(signal); // not a module's code
+}
+
+// Sent by this process itself: by a thread of it, or by the kernel for what it did (an alarm it
+// set, a write to a pipe nobody reads).
+bool SentByItself(const siginfo_t& info)
+{
+    if (info.si_code == SI_KERNEL)
+        return true;
+    return (info.si_code == SI_USER || info.si_code == SI_TKILL || info.si_code == SI_QUEUE) &&
+           info.si_pid == getpid();
+}
+
+void OnEndingSignal(int signal, siginfo_t* info, void* context)
+{
+    if (getpid() != guardedProcess || !SentByItself(*info)) {
+        // Sent from outside, or in a copy made with fork(): it keeps its meaning.
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigaction(signal, &fallback, nullptr);
+        raise(signal);
+        return;
+    }
+    Guard* guard = activeGuard;
+    if (!guard) {
+        // Another thread of the process took it: the call it was meant to end gets it. One
+        // that comes as the call ends is dropped.
+        if (const pid_t callThread = guardedThread.load())
+            syscall(SYS_tgkill, getpid(), callThread, signal);
+        return;
+    }
+    guard->report->kind = CrashReport::Kind::Signal;
+    guard->report->signal = signal;
+    RecordFaultFrames(*guard->report, ProgramCounter(*static_cast<const ucontext_t*>(context)));
+    guard->report->firstIsExact = false; // the instruction after the one that sent it
+    siglongjmp(guard->jump, 1);
+}
+
+// For the outermost guarded call: the ending signals that are at their default are taken over,
+// and put back after it.
+void TakeEndingSignals()
+{
+    struct sigaction action {};
+    action.sa_sigaction = OnEndingSignal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kEndingCount; ++i) {
+        endingTaken[i] = sigaction(kEndingSignals[i], nullptr, &previousEnding[i]) == 0 &&
+                         !(previousEnding[i].sa_flags & SA_SIGINFO) &&
+                         previousEnding[i].sa_handler == SIG_DFL;
+        if (endingTaken[i])
+            sigaction(kEndingSignals[i], &action, nullptr);
+    }
+}
+
+void GiveBackEndingSignals()
+{
+    // An alarm or a timer the module's code set would otherwise go off after its call.
+    alarm(0);
+    const itimerval off{};
+    for (int timer : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF})
+        setitimer(timer, &off, nullptr);
+    for (std::size_t i = 0; i < kEndingCount; ++i) {
+        if (!endingTaken[i])
+            continue;
+        // Only where the module's code did not set its own.
+        struct sigaction now {};
+        if (sigaction(kEndingSignals[i], nullptr, &now) == 0 && (now.sa_flags & SA_SIGINFO) &&
+            now.sa_sigaction == OnEndingSignal)
+            sigaction(kEndingSignals[i], &previousEnding[i], nullptr);
+        endingTaken[i] = false;
+    }
 }
 
 #if defined(__x86_64__)
@@ -250,9 +367,12 @@ void OnStopSignal(int, siginfo_t* info, void* context)
 {
     Guard* guard = activeGuard;
     const int ticket = WatchedTicket();
-    if (!guard || info->si_code != SI_QUEUE || ticket == 0 || info->si_value.sival_int != ticket ||
-        noStopDepth > 0)
+    if (!guard || info->si_code != SI_QUEUE || ticket == 0 || info->si_value.sival_int != ticket)
         return;
+    if (noStopDepth > 0) {
+        stopWaits = 1;
+        return;
+    }
     const auto& interrupted = *static_cast<const ucontext_t*>(context);
     if (!AtSafePoint(interrupted))
         return; // asked again in a few milliseconds
@@ -275,6 +395,7 @@ void InstallHandlers()
         // backtrace() loads the unwinder on its first call, which must not happen in a handler.
         void* frame[1];
         backtrace(frame, 1);
+        guardedProcess = getpid();
         if (pipe2(threadCrashPipe, O_CLOEXEC | O_NONBLOCK) != 0)
             threadCrashPipe[0] = threadCrashPipe[1] = -1;
 
@@ -311,6 +432,10 @@ CrashReport::Kind EndKind(int kind)
         return CrashReport::Kind::QuickExit;
     case 3:
         return CrashReport::Kind::FailedAssert;
+    case 4:
+        return CrashReport::Kind::PosixExit;
+    case 5:
+        return CrashReport::Kind::ThreadExit;
     default:
         return CrashReport::Kind::Exit;
     }
@@ -325,6 +450,12 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
     guard.outer = activeGuard;
     guard.exceptions = ThreadExceptions();
     InstallCrashGuard();
+    const bool outermost = guard.outer == nullptr;
+    if (outermost) {
+        TakeEndingSignals();
+        guardedThread = gettid();
+    }
+    stopWaits = 0;
     // The signal mask is saved too: the jump comes out of a handler, with its signal blocked.
     const bool returned = sigsetjmp(guard.jump, 1) == 0;
     if (returned) {
@@ -335,7 +466,26 @@ bool RunGuarded(void (*run)(void*), void* argument, CrashReport& report)
         ThreadExceptions() = guard.exceptions;
     }
     activeGuard = guard.outer;
+    stopWaits = 0;
+    if (outermost) {
+        guardedThread = 0;
+        GiveBackEndingSignals();
+    }
     return returned;
+}
+
+void StopIfAsked()
+{
+    Guard* guard = activeGuard;
+    if (!stopWaits || !guard || noStopDepth > 0)
+        return;
+    stopWaits = 0;
+    CrashReport& report = *guard->report;
+    report.kind = CrashReport::Kind::Stopped;
+    const int count = backtrace(report.frames.data(), int(report.frames.size()));
+    report.frameCount = count > 0 ? std::size_t(count) : 0;
+    report.firstIsExact = false;
+    siglongjmp(guard->jump, 1);
 }
 
 void InstallCrashGuard()
@@ -369,6 +519,8 @@ std::optional<ThreadCrash> TakeThreadCrash()
 
 void EndModuleCode(int kind, int status)
 {
+    if (guardedProcess != 0 && getpid() != guardedProcess)
+        _exit(status); // a copy made with fork() ends at once, running nothing of Vornak's
     Guard* guard = activeGuard;
     if (!guard) {
         for (;;)

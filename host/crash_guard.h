@@ -32,10 +32,14 @@ struct CrashReport {
         UnderscoreExit,
         QuickExit,
         Stopped,
+        Signal, // a signal the process sent itself (raise(SIGTERM), alarm(), ...): see signal
+        PosixExit,  // _exit()
+        ThreadExit, // pthread_exit() on the guarded thread
     };
 
     Kind kind = Kind::InvalidMemory;
     int exitStatus = 0;
+    int signal = 0; // for Kind::Signal
     // Where the code was when it stopped, innermost first: the instruction that faulted (when
     // exact is set) and then return addresses, or return addresses only.
     std::array<void*, 64> frames{};
@@ -67,6 +71,10 @@ public:
     NoStopHere& operator=(const NoStopHere&) = delete;
 };
 
+// Where Vornak's output routine is about to return into the module's code: a stop that came
+// while it ran ends the call here, the one point of a printing loop that is surely safe.
+void StopIfAsked();
+
 // A crash on a thread that the module's code started, outside any guard: the thread is parked
 // for good and its report waits here.
 struct ThreadCrash {
@@ -83,7 +91,8 @@ int ThreadCrashFd();
 std::optional<ThreadCrash> TakeThreadCrash();
 
 // The routine handed to the module's runtime: ends the guarded code of the calling thread.
-// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert. A thread
+// kind is 0 for exit(), 1 for _Exit(), 2 for quick_exit(), 3 for a failed assert, 4 for _exit(),
+// 5 for pthread_exit(). A thread
 // without a guard (one the module started) is parked for good instead: ending Vornak is
 // never the module's choice.
 [[noreturn]] void EndModuleCode(int kind, int status);

@@ -1,5 +1,7 @@
 #include "crash_line.h"
 
+#include "startup_environment.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -34,11 +36,25 @@ QStringList ModuleOffsets(const CrashReport& report, void* module)
     return offsets;
 }
 
-// "folder/T.cpp:12" or "folder/T.cpp:12 (discriminator 1)" gives 12 for "T.cpp".
-std::optional<int> LineInSource(const QByteArray& answer)
+// addr2line's answer without a trailing " (discriminator N)". The folder's name may hold " ("
+// itself ("新建文件夹 (2)"): only that note is cut.
+QByteArray WithoutDiscriminator(const QByteArray& answer)
 {
-    const qsizetype note = answer.indexOf(" (");
-    const QByteArray location = note < 0 ? answer : answer.left(note);
+    static const QByteArray note = QByteArrayLiteral(" (discriminator ");
+    const qsizetype at = answer.lastIndexOf(note);
+    if (at < 0 || !answer.endsWith(')'))
+        return answer;
+    const QByteArray number = answer.mid(at + note.size(), answer.size() - at - note.size() - 1);
+    bool isNumber = false;
+    number.toUInt(&isNumber);
+    return isNumber ? answer.left(at) : answer;
+}
+
+} // namespace
+
+std::optional<int> LineInAddr2LineAnswer(const QByteArray& answer)
+{
+    const QByteArray location = WithoutDiscriminator(answer);
     const qsizetype colon = location.lastIndexOf(':');
     if (colon < 0)
         return std::nullopt;
@@ -50,8 +66,6 @@ std::optional<int> LineInSource(const QByteArray& answer)
     return ok && line > 0 ? std::optional<int>(line) : std::nullopt;
 }
 
-} // namespace
-
 std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
                                    const QByteArray& moduleFile)
 {
@@ -59,13 +73,14 @@ std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
     if (offsets.isEmpty())
         return std::nullopt;
     QProcess addr2line;
+    addr2line.setProcessEnvironment(StartupEnvironment()); // PATH as Vornak was started with
     addr2line.setStandardInputFile(QProcess::nullDevice());
     addr2line.start(QStringLiteral("addr2line"),
                     QStringList{QStringLiteral("-e"), QFile::decodeName(moduleFile)} + offsets);
     if (!addr2line.waitForFinished(10000) || addr2line.exitStatus() != QProcess::NormalExit)
         return std::nullopt;
     for (const QByteArray& answer : addr2line.readAllStandardOutput().split('\n'))
-        if (const std::optional<int> line = LineInSource(answer.trimmed()))
+        if (const std::optional<int> line = LineInAddr2LineAnswer(answer.trimmed()))
             return line;
     return std::nullopt;
 }

@@ -11,3 +11,8 @@
 // module was loaded from. Nothing when the module has no line tables or no such frame.
 std::optional<int> CrashSourceLine(const CrashReport& report, void* module,
                                    const QByteArray& moduleFile);
+
+// The line of "T.cpp" in one answer of addr2line ("folder/T.cpp:12", possibly followed by
+// " (discriminator N)"); nothing when the answer names another file or no line. The folder's
+// name may hold anything, " (" included.
+std::optional<int> LineInAddr2LineAnswer(const QByteArray& answer);

@@ -5,11 +5,14 @@
 #include "crash_guard.h"
 #include "crash_line.h"
 #include "entry_signature.h"
+#include "heap_lock.h"
 #include "missing_return.h"
 #include "module_code.h"
 #include "module_loader.h"
 #include "narrow_text.h"
 #include "output_pane.h"
+#include "process_state.h"
+#include "raw_output.h"
 #include "source_file.h"
 #include "standard_streams.h"
 
@@ -19,6 +22,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <exception>
@@ -41,12 +45,16 @@ Entry FindEntry(ModuleHandle hDll, const QByteArray& name)
 // an exit(). Everything it printed before is in the output pane.
 struct ModuleStop {
     QString what;                  // "访问了无效的内存地址", "调用了 exit(3)", ...
-    bool exited = false;           // by exit(), _Exit() or quick_exit(), rather than a crash
+    bool exited = false;           // by exit(), _exit(), pthread_exit() ..., rather than a crash
     std::optional<int> sourceLine; // the line of "T.cpp" whose code was running
+    bool heapBroken = false;       // see HeapWatch: no line is looked up
 
     // what, followed by "（第 N 行）" with N the editor's line, when there is one.
     QString Description() const
     {
+        if (heapBroken)
+            return what + QStringLiteral("。内存堆已损坏，Vornak 可能不稳定：代码已保存在 "
+                                         "“T.cpp”，请关闭 Vornak 再重新打开。");
         const std::optional<qint64> line = sourceLine ? EditorLine(*sourceLine) : std::nullopt;
         return line ? what + QStringLiteral("（第 %1 行）").arg(*line) : what;
     }
@@ -55,7 +63,8 @@ struct ModuleStop {
 bool IsExit(CrashReport::Kind kind)
 {
     return kind == CrashReport::Kind::Exit || kind == CrashReport::Kind::UnderscoreExit ||
-           kind == CrashReport::Kind::QuickExit;
+           kind == CrashReport::Kind::QuickExit || kind == CrashReport::Kind::PosixExit ||
+           kind == CrashReport::Kind::ThreadExit;
 }
 
 StandardStreams& SavedStreams()
@@ -69,6 +78,7 @@ StandardStreams& SavedStreams()
 struct HeldModule {
     QByteArray file;
     QList<qint64> threadsBefore;
+    bool heapBroken = false; // its static destructors would run in a broken heap
 };
 
 QHash<ModuleHandle, HeldModule>& HeldModules()
@@ -126,17 +136,40 @@ QString Describe(CrashReport::Kind kind, int status)
         return QStringLiteral("调用了 quick_exit(%1)").arg(status);
     case CrashReport::Kind::Stopped:
         return QStringLiteral("已被停止");
+    case CrashReport::Kind::Signal:
+        return QStringLiteral("收到信号 SIG%1").arg(QString::fromLatin1(sigabbrev_np(status)));
+    case CrashReport::Kind::PosixExit:
+        return QStringLiteral("调用了 _exit(%1)").arg(status);
+    case CrashReport::Kind::ThreadExit:
+        return QStringLiteral("调用了 pthread_exit()");
     }
     return {};
 }
 
-ModuleStop StopOf(const CrashReport& report, ModuleHandle hDll)
+ModuleStop StopOf(const CrashReport& report, const HeapWatch& heap, ModuleHandle hDll)
 {
     ModuleStop stop;
     stop.exited = IsExit(report.kind);
-    stop.what = Describe(report.kind, report.exitStatus);
+    stop.what = Describe(report.kind, report.kind == CrashReport::Kind::Signal ? report.signal
+                                                                               : report.exitStatus);
+    if (heap.broken()) {
+        // Finding the line starts a process; the heap is not to be trusted that far.
+        stop.heapBroken = true;
+        if (heap.message()[0] != '\0')
+            stop.what += QStringLiteral("：") + FromNarrow(QByteArrayView(heap.message()));
+        if (const auto held = HeldModules().find(hDll); held != HeldModules().end())
+            held->heapBroken = true;
+        return stop;
+    }
     stop.sourceLine = CrashSourceLine(report, hDll, HeldModules().value(hDll).file);
     return stop;
+}
+
+// The process Vornak runs in; a child that the module's code made by fork() has another.
+pid_t VornakPid()
+{
+    static const pid_t pid = getpid();
+    return pid;
 }
 
 QString ExceptionText(std::exception_ptr error)
@@ -152,8 +185,11 @@ QString ExceptionText(std::exception_ptr error)
 
 // Calls entry with the four arguments under the guard. An exception it lets out (a
 // std::vector::at out of range, say) would otherwise unwind into the window's event handling
-// and end Vornak: it is caught and handed back in thrown.
-bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, CrashReport& report)
+// and end Vornak: it is caught and handed back in thrown. What the code changed of the process's
+// state is put back (streams: whether C's stdin, stdout and stderr are, see ProcessState);
+// after a crash or an abort, heap tells whether the heap can still be trusted.
+bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, CrashReport& report,
+                 HeapWatch& heap, ProcessState::CStreams streams = ProcessState::CStreams::Restore)
 {
     auto call = [&] {
         try {
@@ -166,7 +202,21 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
     };
     // The module may change the process's locale; it is put back, as its streams are.
     const QByteArray locale = std::setlocale(LC_ALL, nullptr);
-    const bool returned = RunGuarded(call, report);
+    const pid_t vornak = VornakPid();
+    bool returned = false;
+    {
+        ProcessState state(streams);
+        RawOutputCapture rawOutput;
+        returned = RunGuarded(call, report);
+        // A child made by fork() that returned from the module's code ends here.
+        if (getpid() != vornak)
+            _exit(0);
+        state.Restore(); // before any wait: no handler of the module's may run meanwhile
+        // Before anything allocates: the code may have stopped with the heap's lock held.
+        if (!returned && !IsExit(report.kind))
+            heap.AfterStop(report.kind == CrashReport::Kind::Abort);
+        rawOutput.Finish();
+    }
     if (locale != std::setlocale(LC_ALL, nullptr))
         std::setlocale(LC_ALL, locale.constData());
     return returned;
@@ -180,8 +230,12 @@ bool Finalize(ModuleHandle hDll)
         return true;
     std::exception_ptr thrown;
     CrashReport report;
+    HeapWatch heap;
     WatchedCall watched(QStringLiteral("模块的释放"));
-    return CallGuarded(finalize, 0, thrown, report) && !thrown;
+    // The runtime's destructor puts C's streams back itself.
+    const bool returned =
+        CallGuarded(finalize, 0, thrown, report, heap, ProcessState::CStreams::Leave);
+    return returned && !thrown;
 }
 
 } // namespace
@@ -193,6 +247,7 @@ StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
     const QByteArray file = ToNarrow(workDir + QStringLiteral("T.dll"));
     QByteArray error;
     const QList<qint64> threadsBefore = ProcessThreads();
+    LocateHeapLock(); // while no module code has run
     hDll = OpenModule(file, &error);
     if (!hDll)
         return StepResult::Failed(FromNarrow(error));
@@ -205,17 +260,20 @@ StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
 
     std::exception_ptr thrown;
     CrashReport report;
+    HeapWatch heap;
     bool returned = false;
     {
         CallOutput output; // outside the guard: a jump would skip its destructor
         WatchedCall watched(QStringLiteral("模块的初始化"));
-        returned = CallGuarded(config, reinterpret_cast<std::intptr_t>(&PrintOut), thrown, report);
+        // "Config" points C's streams at the output routine: that stays.
+        returned = CallGuarded(config, reinterpret_cast<std::intptr_t>(&PrintOut), thrown, report,
+                               heap, ProcessState::CStreams::Leave);
     }
     if (returned && !thrown)
         return {};
     const ModuleStop stop = thrown
                                 ? ModuleStop{QStringLiteral("抛出异常：") + ExceptionText(thrown)}
-                                : StopOf(report, hDll);
+                                : StopOf(report, heap, hDll);
     FreeDLL(hDll);
     return StepResult::Failed(stop.Description(), stop.sourceLine);
 }
@@ -236,18 +294,20 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
 
     std::exception_ptr thrown;
     CrashReport report;
+    HeapWatch heap;
     bool returned = false;
     {
         CallOutput output; // what was printed before a throw or crash still reaches the pane
         WatchedCall watched(prefix.trimmed());
-        returned = CallGuarded(entry, 0, thrown, report);
+        returned = CallGuarded(entry, 0, thrown, report, heap);
     }
     if (returned) {
         if (thrown)
             return {prefix + QStringLiteral("抛出异常：") + ExceptionText(thrown)};
         return {};
     }
-    if (IsExit(report.kind) && report.exitStatus == 0)
+    if (IsExit(report.kind) && report.kind != CrashReport::Kind::ThreadExit &&
+        report.exitStatus == 0)
         return {std::nullopt, true}; // exit(0) ends the call like a return: no line to look up
     // "函数 “Sign” 没有返回值就结束了（第 N 行）": the function that ran off its end.
     if (const std::optional<MissingReturn> missing =
@@ -255,10 +315,11 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
         const ModuleStop stop{QStringLiteral("没有返回值就结束了"), false, missing->sourceLine};
         return {EntryPrefix(missing->function) + stop.Description(), true, stop.sourceLine};
     }
-    const ModuleStop stop = StopOf(report, hDll);
+    const ModuleStop stop = StopOf(report, heap, hDll);
     // "函数 “f” 崩溃：what（第 N 行）", "函数 “f” 调用了 exit(3)（第 N 行）" or
     // "函数 “f” 已被停止（第 N 行）".
-    const bool crashed = !stop.exited && report.kind != CrashReport::Kind::Stopped;
+    const bool crashed = !stop.exited && report.kind != CrashReport::Kind::Stopped &&
+                         report.kind != CrashReport::Kind::Signal;
     return {prefix + (crashed ? QStringLiteral("崩溃：") : QString()) + stop.Description(), true,
             stop.sourceLine};
 }
@@ -270,7 +331,7 @@ void FreeDLL(ModuleHandle& hDll)
         // A thread the module started may still run its code; destructors that crashed leave it
         // in an unknown state, and the loader would run what is left of them again. Either way
         // it stays in memory, and the next load takes a fresh copy.
-        if (!NewThreadsRun(held)) {
+        if (!held.heapBroken && !NewThreadsRun(held)) {
             bool finalized = false;
             {
                 CallOutput output; // static destructors may still print

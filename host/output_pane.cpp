@@ -149,10 +149,15 @@ bool OmitIfFull(QByteArrayView text)
 {
     NoStopHere noStop;
     OutputChannel& channel = Channel();
-    std::lock_guard lock(channel.mutex);
-    if (!channel.limit.Full())
-        return false;
-    channel.limit.Omit(text.count('\n'), !text.isEmpty() && !text.endsWith('\n'));
+    {
+        std::lock_guard lock(channel.mutex);
+        if (!channel.limit.Full())
+            return false;
+        channel.limit.Omit(text.count('\n'), !text.isEmpty() && !text.endsWith('\n'));
+    }
+    // What was admitted before the limit was reached still shows while the call runs.
+    if (OnPaneThread() && channel.callDepth > 0)
+        ShowWhileRunning();
     return true;
 }
 

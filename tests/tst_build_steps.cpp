@@ -201,8 +201,9 @@ private slots:
             << QStringLiteral("语法错误： b") << true << 1 << "int b;";
         QTest::newRow("entry 0 only: entry 0") << code << Entries({"MyCL.bat: g++ missing"})
                                                << "MyCL.bat: g++ missing" << false << 0 << "";
-        QTest::newRow("no ret.txt: empty status")
-            << code << QStringList(1001) << "" << false << 0 << "";
+        QTest::newRow("no ret.txt: the script and its exit code")
+            << code << QStringList(1001)
+            << QStringLiteral("脚本“MyCL.bat”失败，退出码 1，没有留下消息") << false << 0 << "";
         QTest::newRow("line 2: caret at the start, nothing selected")
             << code << Entries({"", "T.cpp(2) : error C1: in T.h"})
             << QStringLiteral("语法错误： in T.h") << true << 0 << "";
@@ -344,7 +345,9 @@ private slots:
             << QByteArray("exit 1\n") << QByteArray("\r\nsecond\r\n") << false << "";
         QTest::newRow("error report in entry 0 shown as is")
             << QByteArray("exit 1\n") << QByteArray(kExample) << false << kExample;
-        QTest::newRow("no ret.txt") << QByteArray("exit 1\n") << QByteArray() << false << "";
+        QTest::newRow("no ret.txt: the script, its exit code and its output")
+            << QByteArray("echo 'mold: out of memory' >&2\nexit 1\n") << QByteArray() << false
+            << QStringLiteral("脚本“MyLink.bat”失败，退出码 1：mold: out of memory");
         QTest::newRow("script cannot start")
             << QByteArray() << QByteArray() << false
             << QStringLiteral("无法运行脚本“MyLink.bat”：文件不存在");
@@ -359,10 +362,15 @@ private slots:
 
         QTemporaryDir dir;
         const QString work = dir.path() + '/';
+        // The messages are the script's own: it writes "ret.txt" while it runs.
         if (!script.isEmpty())
-            QVERIFY(WriteFile(work + "MyLink.bat", script));
+            QVERIFY(WriteFile(work + "MyLink.bat",
+                              retTxt.isEmpty() ? script
+                                               : "cd \"$(dirname \"$0\")\" && cp messages.txt "
+                                                 "ret.txt\n" +
+                                                     script));
         if (!retTxt.isEmpty())
-            QVERIFY(WriteFile(work + "ret.txt", retTxt));
+            QVERIFY(WriteFile(work + "messages.txt", retTxt));
         FormMain w(work);
         auto* lalStat = w.findChild<QLabel*>("lalStat");
         lalStat->setText("previous");

@@ -1,5 +1,6 @@
 #include "tool_runner.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -45,20 +46,33 @@ private slots:
         const QStringList untouched{"untouched"};
         QTest::newRow("exit 0 with ret.txt present: info untouched")
             << QByteArray("exit 0\n") << QByteArray("a\r\nb\r\n") << true << untouched;
-        QTest::newRow("exit 2 and three lines: exactly 3 entries")
-            << QByteArray("exit 2\n") << QByteArray("a\r\nb\r\nc\r\n") << false
-            << QStringList{"a", "b", "c"};
-        QTest::newRow("exit 1 and an empty ret.txt: 1001 empty entries")
-            << QByteArray("exit 1\n") << QByteArray("") << false << QStringList(1001);
-        QTest::newRow("exit 1 without ret.txt: 1001 empty entries")
+        QTest::newRow("exit 2 and three lines written by the script: exactly 3 entries")
+            << QByteArray(
+                   "printf 'a\\r\\nb\\r\\nc\\r\\n' > \"$(dirname \"$0\")/ret.txt\"\nexit 2\n")
+            << QByteArray() << false << QStringList{"a", "b", "c"};
+        // No fresh messages: the script's name, its exit code and the first line of its output.
+        const QString noMessages = QStringLiteral("脚本“MyCL.bat”失败，退出码 1，没有留下消息");
+        QTest::newRow("exit 1 and an empty ret.txt written by the script")
+            << QByteArray(": > \"$(dirname \"$0\")/ret.txt\"\nexit 1\n") << QByteArray() << false
+            << QStringList{noMessages, noMessages};
+        QTest::newRow("exit 1 without ret.txt")
             << QByteArray("rm -f \"$(dirname \"$0\")/ret.txt\"\nexit 1\n") << QByteArray("old")
-            << false << QStringList(1001);
+            << false << QStringList{noMessages, noMessages};
+        const QString stale = QStringLiteral("脚本“MyCL.bat”失败，退出码 4：first line");
+        QTest::newRow("an earlier failure's ret.txt is not shown again")
+            << QByteArray("echo\necho '  first line'\necho second >&2\nexit 4\n")
+            << QByteArray("old\r\n") << false << QStringList{stale, stale};
+        const QString missing = QStringLiteral("脚本“MyCL.bat”失败，退出码 127：");
+        QTest::newRow("a command that is missing names itself")
+            << QByteArray("no-such-tool-17 --help\n") << QByteArray() << false
+            << QStringList{missing, missing};
         QTest::newRow("ret.txt the script writes replaces the old one")
             << QByteArray("printf 'new, one\\n' > \"$(dirname \"$0\")/ret.txt\"\nexit 3\n")
             << QByteArray("old\r\n") << false << QStringList{"new", "one"};
+        const QString killed = QStringLiteral("脚本“MyCL.bat”失败，退出码 137，没有留下消息");
         QTest::newRow("script killed by a signal fails")
-            << QByteArray("kill -KILL $$\n") << QByteArray("crashed\r\n") << false
-            << QStringList{"crashed"};
+            << QByteArray("kill -KILL $$\n") << QByteArray() << false
+            << QStringList{killed, killed};
         QTest::newRow("script reading its input gets the null device")
             << QByteArray("cat\nexit 0\n") << QByteArray() << true << untouched;
         QTest::newRow("script writing 10 MB to stdout and stderr")
@@ -74,12 +88,28 @@ private slots:
         QFETCH(QStringList, info);
 
         QVERIFY(WriteFile(work_ + "MyCL.bat", script));
-        if (!oldRetTxt.isNull())
+        if (!oldRetTxt.isNull()) {
+            // Left by an earlier Run.
             QVERIFY(WriteFile(work_ + "ret.txt", oldRetTxt));
+            QFile old(work_ + "ret.txt");
+            QVERIFY(old.open(QIODevice::ReadWrite));
+            QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                    QFileDevice::FileModificationTime));
+        }
         std::unique_ptr<CommandShell> shellObj;
         QStringList entries{"untouched"};
         QCOMPARE(ShellExe(shellObj, work_, "MyCL.bat", entries), result);
-        QCOMPARE(entries, info);
+        // A missing command's message names the shell's own words after the colon.
+        if (info.size() == 2 && info[0].endsWith(QStringLiteral("：")) && entries.size() == 2) {
+            QVERIFY2(entries[0].startsWith(info[0]) && entries[0].contains("no-such-tool-17"),
+                     qPrintable(entries[0]));
+            QCOMPARE(entries[1], entries[0]);
+        } else {
+            QCOMPARE(entries, info);
+        }
+        // Vornak never deletes "ret.txt".
+        if (!oldRetTxt.isNull() && !script.contains("rm -f"))
+            QVERIFY(QFile::exists(work_ + "ret.txt"));
     }
 
     void scriptThatCannotStartNamesItself_data()

@@ -135,6 +135,8 @@ private slots:
     void entryNames_data();
     void entryNames();
     void rebuiltModuleRunsNewCode();
+    void exportsLongerThanACommandLineLink_data();
+    void exportsLongerThanACommandLineLink();
     void rangesAndViewsCompile();
     void lineTablesNameTheUsersLine();
     void initializersAreLeftToARuntimeThatRunsThem();
@@ -493,6 +495,33 @@ void TestToolchain::entryNames()
     bool found = false;
     QCOMPARE(RunEntry(folder, name.constData(), &found), output);
     QCOMPARE(found, !output.isEmpty() || name == "Config");
+}
+
+void TestToolchain::exportsLongerThanACommandLineLink_data()
+{
+    QTest::addColumn<bool>("server"); // else the scripts' g++
+    QTest::newRow("server") << true;
+    QTest::newRow("g++") << false;
+}
+
+void TestToolchain::exportsLongerThanACommandLineLink()
+{
+    // Each function is exported under its plain name too: 3,000 names of 400 characters take
+    // more than the 2 MB that a command line may hold, as 100,000 short ones do.
+    QFETCH(bool, server);
+    const QString folder = CopyToolchain(server ? QStringLiteral("long names, server")
+                                                : QStringLiteral("long names, g++"));
+    QVERIFY(!folder.isEmpty());
+    if (!server)
+        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
+    const QString stem(390, u'n');
+    QString code;
+    for (int i = 0; i < 3000; ++i)
+        code += QStringLiteral("int %1%2() { return %3; }\n")
+                    .arg(stem, QString::number(i).rightJustified(6, u'0'), QString::number(i));
+    code += QStringLiteral("void Demo1() { Print(") + stem + QStringLiteral("002999()); }\n");
+    QVERIFY(Build(folder, code));
+    QCOMPARE(RunEntry(folder, "Demo1"), QByteArray("2999"));
 }
 
 void TestToolchain::rebuiltModuleRunsNewCode()

@@ -7,6 +7,7 @@
 #include <llvm/Support/Error.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -16,6 +17,22 @@
 extern char** environ;
 
 namespace {
+
+// The linker's export aliases, in the folder the server works in.
+constexpr const char* kAliasFile = "link.aliases";
+
+// One argument of a response file, as the linker reads it: in double quotes, with backslashes
+// before double quotes and backslashes.
+std::string QuotedForResponseFile(const std::string& argument)
+{
+    std::string quoted = "\"";
+    for (char c : argument) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
+}
 
 // The words of one line of "g++ -###" output: blank-separated, some in double quotes.
 std::vector<std::string> SplitQuoted(const std::string& line)
@@ -128,12 +145,23 @@ void ModuleLinker::Start(const std::string& charset)
     std::vector<std::string> args(command_.begin(), command_.begin() + objectsAt_);
     args.push_back("T.o");
     args.push_back("rt.o");
-    // A user types "Demo1" for "void Demo1()", in the code page of the locale.
+    // A user types "Demo1" for "void Demo1()", in the code page of the locale. The aliases go
+    // to the linker in a response file: a module of 100,000 functions needs more than the 2 MB
+    // that the kernel allows for a command line (posix_spawn fails with E2BIG).
+    std::string aliases;
     for (const ExportAlias& alias : ExportAliases(DefinedSymbols("T.o"))) {
         const std::string name =
             charset.empty() ? alias.name : ConvertText(alias.name, "UTF-8", charset);
         if (!name.empty())
-            args.push_back("--defsym=" + name + '=' + alias.target);
+            aliases += QuotedForResponseFile("--defsym=" + name + '=' + alias.target) + '\n';
+    }
+    if (!aliases.empty()) {
+        if (FILE* file = std::fopen(kAliasFile, "w")) {
+            const bool written =
+                std::fwrite(aliases.data(), 1, aliases.size(), file) == aliases.size();
+            if (std::fclose(file) == 0 && written)
+                args.push_back(std::string("@") + kAliasFile);
+        }
     }
     args.insert(args.end(), command_.begin() + objectsAt_, command_.end());
 
@@ -147,10 +175,11 @@ void ModuleLinker::Start(const std::string& charset)
     posix_spawn_file_actions_addopen(&actions, 1, "link.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     runtime_ = RuntimeStamp();
-    if (posix_spawnp(&linker_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    if (const int error = posix_spawnp(&linker_, argv[0], &actions, nullptr, argv.data(), environ);
+        error != 0) {
         linker_ = 0;
         if (FILE* log = std::fopen("link.log", "w")) {
-            std::fputs("ld.mold could not be started\n", log);
+            std::fprintf(log, "ld.mold could not be started: %s\n", std::strerror(error));
             std::fclose(log);
         }
     }
