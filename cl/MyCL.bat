@@ -4,8 +4,8 @@
 # there were none.
 # Run as "/bin/sh <folder>/MyCL.bat" from any directory; everything happens in <folder>.
 case $0 in */*) cd "${0%/*}" || exit 1 ;; esac
+rm -f diag.txt # whatever happens next, the last compile's diagnostics are gone
 . ./settings.sh
-rm -f diag.txt
 
 # diag.txt from cl.log; cl.log is in UTF-8 when the compile server wrote it under another
 # code page ($1 = utf8).
