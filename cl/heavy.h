@@ -114,6 +114,38 @@ inline void VornakHeavyUses()
         (void)i;
     for (int i : ints | std::views::reverse | std::views::take(1) | std::views::drop(1))
         (void)i;
+    // Views hold the user's lambdas, so their own code is compiled with the user's code; what
+    // they check of the ranges they view (vectors, a map, iota) is done here once.
+    auto odd = [](int i) { return i % 2 != 0; };
+    auto twice = [](int i) { return i * 2; };
+    for (int i : ints | std::views::filter(odd) | std::views::transform(twice))
+        (void)i;
+    for (int i : std::views::iota(0, 9) | std::views::filter(odd) | std::views::take(2) |
+                     std::views::drop_while(odd) | std::views::take_while(odd))
+        (void)i;
+    for (int i : std::views::iota(0) | std::views::transform(twice) | std::views::take(2))
+        (void)i;
+    for (const std::string& name : byName | std::views::keys)
+        (void)name;
+    for (int i : lists | std::views::values | std::views::join)
+        (void)i;
+    for (const auto& [name, i] : std::map<std::string, int>{} | std::views::reverse)
+        (void)name, (void)i;
+    for (int i : std::map<std::string, int>{} | std::views::values | std::views::filter(odd))
+        (void)i;
+    for (double d : doubles | std::views::reverse | std::views::drop(1))
+        (void)d;
+    for (const std::string& name : std::vector<std::string>{} | std::views::filter([](auto&) {
+                                       return true;
+                                   }))
+        (void)name;
+    (void)std::ranges::find(ints, 1), (void)std::ranges::find_if(ints, odd);
+    (void)std::ranges::count_if(ints, odd), (void)std::ranges::any_of(ints, odd);
+    (void)std::ranges::max(ints), (void)std::ranges::min_element(ints);
+    (void)std::ranges::distance(ints | std::views::filter(odd));
+    std::ranges::reverse(ints);
+    std::vector<int> copied;
+    std::ranges::copy(ints, std::back_inserter(copied));
 
     std::ostringstream out;
     out << std::fixed << std::setprecision(2) << std::setw(8) << std::setfill(' ') << 1.0 << 1
@@ -141,6 +173,20 @@ inline void VornakHeavyUses()
     (void)std::chrono::duration_cast<std::chrono::seconds>(span).count();
     (void)std::chrono::floor<std::chrono::days>(later);
     (void)(span > 1s);
+    std::chrono::minutes minutes = 3min;
+    minutes += 2min;
+    const std::chrono::hours hours = std::chrono::duration_cast<std::chrono::hours>(minutes);
+    (void)(minutes - hours).count(), (void)(minutes + 30s).count(), (void)(hours * 2).count();
+    (void)std::chrono::duration_cast<std::chrono::milliseconds>(1.5s).count();
+    (void)std::chrono::duration_cast<std::chrono::minutes>(span).count();
+    const std::chrono::seconds day = 24h;
+    (void)(day / 60).count(), (void)(day / 1min);
+    (void)(std::chrono::system_clock::now().time_since_epoch() > 0s);
+    (void)(std::chrono::steady_clock::now() - start > 1ms);
+    (void)std::chrono::duration<double>(span).count();
+    std::vector<std::chrono::minutes> laps{1min};
+    for (std::chrono::minutes lap : laps)
+        minutes += lap;
 
     std::mutex lock;
     {
