@@ -3,7 +3,8 @@
 // is idle. Its code (what these headers define inline and what the uses below instantiate) is
 // compiled once into a library beside the module, "vornak-<hash of heavy.h.pch>.so", so that a
 // module only refers to it. Code that includes none of these headers gets the small stdafx.h.
-// T.h is not part of it: Print is hidden in each module, and this library cannot call it.
+// T.h is included at the end, as in stdafx.h.pch; Print, hidden in each module, is not in the
+// library.
 #define VORNAK_HEAVY_PCH 1
 #include "stdafx.h"
 
@@ -91,6 +92,45 @@ inline void VornakHeavyUses()
     linked.push_back(1), linked.sort();
     std::vector<std::pair<std::string, int>> pairs{{s, 1}};
     std::sort(pairs.begin(), pairs.end());
+    pairs.push_back({s, 1}), pairs.emplace_back(s, 1);
+    std::vector<std::pair<int, int>> intPairs{{1, 1}};
+    intPairs.push_back({1, 1}), intPairs.emplace_back(1, 1);
+    std::sort(intPairs.begin(), intPairs.end());
+    std::vector<long> longs(3);
+    longs.push_back(1);
+    std::vector<long long> longLongs(3);
+    longLongs.push_back(1);
+    std::vector<std::size_t> sizes(3);
+    sizes.push_back(1);
+    std::vector<char> chars(3);
+    chars.push_back('c');
+    std::vector<bool> flags(3);
+    flags.push_back(true);
+    std::vector<std::vector<int>> grid(3, std::vector<int>(3));
+    grid.push_back({1});
+    std::vector<std::vector<double>> matrix(3, std::vector<double>(3));
+    matrix.push_back({1.0});
+    std::map<int, std::vector<int>> groups;
+    groups[1].push_back(1);
+    std::map<std::string, std::string> texts;
+    texts[s] = s;
+    std::map<char, int> letters;
+    letters['c']++;
+    std::map<std::string, double> prices;
+    prices[s] += 1.0;
+    std::map<int, std::string> labels;
+    labels[1] = s;
+    std::unordered_map<std::string, std::vector<std::string>> index;
+    index[s].push_back(s);
+    std::unordered_map<char, int> charCounts;
+    charCounts['c']++;
+    std::set<char> charSet{'c'};
+    std::multimap<std::string, int> multi{{s, 1}};
+    (void)multi.count(s);
+    for (auto it = ordered.rbegin(); it != ordered.rend(); ++it)
+        (void)*it;
+    for (auto it = byNumber.begin(); it != byNumber.end(); ++it)
+        (void)it->second;
 
     std::mt19937 engine(std::random_device{}());
     std::mt19937_64 engine64(1);
@@ -227,3 +267,5 @@ inline void VornakHeavyUses()
     std::cout << s << std::endl;
 }
 #endif
+
+#include "T.h"

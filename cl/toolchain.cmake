@@ -45,7 +45,7 @@ add_custom_command(
     OUTPUT ${VORNAK_TOOLCHAIN_DIR}/heavy.h.pch
     COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh heavy
     DEPENDS ${VORNAK_TOOLCHAIN_DIR}/heavy.h ${VORNAK_TOOLCHAIN_DIR}/stdafx.h
-            ${VORNAK_TOOLCHAIN_DIR}/prepare.sh compile-server
+            ${VORNAK_TOOLCHAIN_DIR}/T.h ${VORNAK_TOOLCHAIN_DIR}/prepare.sh compile-server
     COMMENT "Precompiling heavy.h for the compile server"
     VERBATIM)
 add_custom_command(

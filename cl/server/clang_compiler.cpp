@@ -92,8 +92,7 @@ std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(Purpose pur
                     {"-fpch-codegen", "-x", "c++-header", heavy_pch::kHeader, "-o", kHeavyPchNew});
         break;
     case Purpose::HeavyObject:
-        args.insert(args.end(),
-                    {"-c", kHeavyPchNew, "-o", kHeavyObject});
+        args.insert(args.end(), {"-c", kHeavyPchNew, "-o", kHeavyObject});
         break;
     case Purpose::Compile:
         args.insert(args.end(), kCompileFlags.begin(), kCompileFlags.end());

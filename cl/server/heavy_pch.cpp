@@ -154,7 +154,7 @@ std::string HeavyPch::ReadyLibrary()
         size_ = 0;
         return {};
     }
-    for (const char* source : {heavy_pch::kHeader, "stdafx.h", "/proc/self/exe"})
+    for (const char* source : {heavy_pch::kHeader, "stdafx.h", "T.h", "/proc/self/exe"})
         if (!Stat(source, other) || !Newer(pch.st_mtim, other.st_mtim)) {
             size_ = 0;
             return {};

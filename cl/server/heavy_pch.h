@@ -37,8 +37,8 @@ public:
 
     // T.cpp (`source`) includes a header that only the heavy header holds.
     bool Wanted(const std::string& source) const;
-    // The library's file name when the heavy header is current (newer than heavy.h, stdafx.h
-    // and the server) and its library is there; empty otherwise.
+    // The library's file name when the heavy header is current (newer than heavy.h, stdafx.h,
+    // T.h and the server) and its library is there; empty otherwise.
     std::string ReadyLibrary();
     // The size of the heavy header in bytes when ReadyLibrary found it, else 0.
     long Size() const { return size_; }
