@@ -19,8 +19,6 @@
 #include <llvm/Support/raw_ostream.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -172,12 +170,6 @@ bool ClangCompiler::MakePch(std::string& log)
     if (!made)
         std::remove(kPch);
     return made;
-}
-
-bool ClangCompiler::Compile(std::string& log, const std::string& charset)
-{
-    bool heavy = false;
-    return Compile(log, charset, heavy);
 }
 
 bool ClangCompiler::Compile(std::string& log, const std::string& charset, bool& heavy)

@@ -32,7 +32,6 @@ public:
     // in, when not UTF-8 (GBK); its string literals keep that code page's bytes.
     // `heavy`: with the heavy precompiled header (heavy.h.pch) instead of stdafx.h.pch; set to
     // false when that header could not be used and the small one was.
-    bool Compile(std::string& log, const std::string& charset = {});
     bool Compile(std::string& log, const std::string& charset, bool& heavy);
     // Makes "heavy.h.pch" and the library of its code, "vornak-<hash>.so", beside it (minutes
     // of work on a busy machine: never on a Run).

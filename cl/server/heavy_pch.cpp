@@ -21,12 +21,6 @@ namespace heavy_pch {
 
 namespace {
 
-std::string ReadText(const char* path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
-}
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
