@@ -770,7 +770,7 @@ void TestToolchain::heavyPchIsMadeWhenIdleAndRenamesItsLibrary()
     QVERIFY(Build(folder, code.arg(1)));
     QCOMPARE(HeavyLibrariesOf(folder + QStringLiteral("T.dll")), QStringList());
     QCOMPARE(RunEntry(folder, "Demo1"), QByteArray("a1b"));
-    QVERIFY2(HeavyPchReadyWithin(folder, 900), "heavy.h.pch was not made");
+    QVERIFY2(HeavyPchReadyWithin(folder, 600), "heavy.h.pch was not made");
     QVERIFY(Build(folder, code.arg(2)));
     const QStringList first = HeavyLibrariesOf(folder + QStringLiteral("T.dll"));
     QCOMPARE(first.size(), 1);
@@ -787,7 +787,7 @@ void TestToolchain::heavyPchIsMadeWhenIdleAndRenamesItsLibrary()
     header.close();
     QVERIFY(Build(folder, code.arg(3))); // stale: the small header again
     QCOMPARE(HeavyLibrariesOf(folder + QStringLiteral("T.dll")), QStringList());
-    QVERIFY2(HeavyPchReadyWithin(folder, 900), "heavy.h.pch was not made again");
+    QVERIFY2(HeavyPchReadyWithin(folder, 600), "heavy.h.pch was not made again");
     QVERIFY(Build(folder, code.arg(4)));
     const QStringList second = HeavyLibrariesOf(folder + QStringLiteral("T.dll"));
     QCOMPARE(second.size(), 1);
@@ -805,4 +805,16 @@ void TestToolchain::heavyPchIsMadeWhenIdleAndRenamesItsLibrary()
         QVERIFY(old.Call("Demo1"));
     }
     QCOMPARE(printed.join(), QByteArray("a4ba2b"));
+
+    // The header names the files it was made from by their full paths: in a moved folder it
+    // cannot be used; the small one does, and it is made again.
+    const QString moved = root_.filePath(QStringLiteral("heavy moved")) + u'/';
+    QVERIFY(QDir().rename(folder, moved));
+    QVERIFY(Build(moved, code.arg(5)));
+    QCOMPARE(HeavyLibrariesOf(moved + QStringLiteral("T.dll")), QStringList());
+    QCOMPARE(RunEntry(moved, "Demo1"), QByteArray("a5b"));
+    QVERIFY2(HeavyPchReadyWithin(moved, 600), "heavy.h.pch was not made in the moved folder");
+    QVERIFY(Build(moved, code.arg(6)));
+    QCOMPARE(HeavyLibrariesOf(moved + QStringLiteral("T.dll")).size(), 1);
+    QCOMPARE(RunEntry(moved, "Demo1"), QByteArray("a6b"));
 }

@@ -288,8 +288,10 @@ int main(int argc, char** argv)
             bool useHeavy = !library.empty();
             const bool done = compiler.Compile(log, charset, useHeavy);
             if (!useHeavy) {
-                if (!library.empty())
+                if (!library.empty()) { // unusable (made in a folder since moved): again
                     heavyLoaded.clear();
+                    heavy.Request();
+                }
                 library.clear();
             }
             WriteFile("cl.log", log);
