@@ -4,6 +4,9 @@
 // all write to Vornak's output pane, in the order they are called.
 // Everything included here is in the precompiled "stdafx.h" as well, so this costs nothing.
 #pragma once
+// And guarded: the compile server's heavy.h.pch may hold this file from another folder (a copy's).
+#ifndef VORNAK_T_H
+#define VORNAK_T_H
 
 #include <charconv>
 #include <cstdint>
@@ -16,13 +19,15 @@
 // Writes text to the output pane as it is: no line break is added.
 [[gnu::visibility("hidden")]] void Print(std::string_view text);
 
-inline void Print(const char* text)
+// Always inlined: so that the compile server's heavy header, which includes this file, leaves
+// them out of its library (which cannot call the hidden Print above).
+[[gnu::always_inline]] inline void Print(const char* text)
 {
     if (text)
         Print(std::string_view(text));
 }
 
-inline void Print(const std::string& text)
+[[gnu::always_inline]] inline void Print(const std::string& text)
 {
     Print(std::string_view(text));
 }
@@ -50,3 +55,5 @@ requires(sizeof...(Rest) > 0) void Print(const First& first, const Rest&... rest
     Print(first);
     (Print(rest), ...);
 }
+
+#endif

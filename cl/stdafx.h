@@ -14,7 +14,11 @@
 
 // For C++20, libstdc++ no longer declares std::string's members extern, so every file would
 // compile its own copy of those it uses. The module runtime (rt.o) holds one copy instead.
+// (Not under the compile server's heavy.h: its library holds its own copies, as it cannot use
+// rt.o's.)
+#ifndef VORNAK_HEAVY_PCH
 extern template class std::basic_string<char>;
+#endif
 
 // The same for the containers snippets use most: their members are compiled once, into rt.o,
 // instead of in every Run (about 15% of a typical compile). std::map's tree is named in full
@@ -32,7 +36,9 @@ extern template class std::basic_string<char>;
     kind template class std::_Rb_tree<int, std::pair<const int, int>,                              \
                                       std::_Select1st<std::pair<const int, int>>, std::less<int>,  \
                                       std::allocator<std::pair<const int, int>>>;
+#ifndef VORNAK_HEAVY_PCH
 VORNAK_COMMON_INSTANTIATIONS(extern)
+#endif
 
 // For the compile server (clang): what snippets use most, used once here so that clang
 // instantiates it in the precompiled header instead of in every compile (a third of a typical

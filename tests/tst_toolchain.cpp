@@ -8,13 +8,16 @@
 
 #include <QByteArrayList>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -115,6 +118,50 @@ private:
     void* handle_;
 };
 
+// The compile server's heavy-header libraries that a module needs ("vornak-<hash>.so").
+QStringList HeavyLibrariesOf(const QString& module)
+{
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {QStringLiteral("-dW"), module});
+    if (!readelf.waitForFinished())
+        return {QStringLiteral("readelf failed")};
+    QStringList names;
+    const QRegularExpression needed(QStringLiteral("\\(NEEDED\\).*\\[(vornak-[^]]*)\\]"));
+    for (const QString& line : QString::fromLatin1(readelf.readAllStandardOutput()).split(u'\n'))
+        if (const QRegularExpressionMatch match = needed.match(line); match.hasMatch())
+            names << match.captured(1);
+    return names;
+}
+
+// The heavy precompiled header is current: newer than heavy.h (the server makes it when idle).
+bool HeavyPchReadyWithin(const QString& folder, int seconds)
+{
+    const QDeadlineTimer deadline(seconds * 1000);
+    while (!deadline.hasExpired()) {
+        const QFileInfo pch(folder + QStringLiteral("heavy.h.pch"));
+        if (pch.exists() &&
+            pch.lastModified() > QFileInfo(folder + QStringLiteral("heavy.h")).lastModified())
+            return true;
+        QThread::msleep(200);
+    }
+    return false;
+}
+
+// Libraries mapped into this process whose file name starts with "vornak-".
+QSet<QString> MappedHeavyLibraries()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QSet<QString> names;
+    if (!maps.open(QIODevice::ReadOnly))
+        return names;
+    const QRegularExpression library(QStringLiteral("/(vornak-[0-9a-f]+\\.so)"));
+    for (const QByteArray& line : maps.readAll().split('\n'))
+        if (const QRegularExpressionMatch match = library.match(QString::fromLocal8Bit(line));
+            match.hasMatch())
+            names << match.captured(1);
+    return names;
+}
+
 } // namespace
 
 class TestToolchain : public QObject {
@@ -143,6 +190,9 @@ private slots:
     void streamsAreRestoredOnRelease();
     void gbkTextArrivesInGbk_data();
     void gbkTextArrivesInGbk();
+    void heavyHeadersGetTheHeavyPch_data();
+    void heavyHeadersGetTheHeavyPch();
+    void heavyPchIsMadeWhenIdleAndRenamesItsLibrary();
 
 private:
     QString CopyToolchain(const QString& name);
@@ -681,3 +731,119 @@ void TestToolchain::gbkTextArrivesInGbk()
 
 QTEST_GUILESS_MAIN(TestToolchain)
 #include "tst_toolchain.moc"
+
+void TestToolchain::heavyHeadersGetTheHeavyPch_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("heavy");
+    QTest::addColumn<QByteArray>("output");
+    QTest::newRow("only headers the small one has")
+        << QStringLiteral("#include <vector>\n#include <map>\nvoid Demo1()\n{\n"
+                          "    std::vector<int> v{3, 1, 2};\n    std::sort(v.begin(), v.end());\n"
+                          "    Print(v[0], v[2]);\n}\n")
+        << false << QByteArray("13");
+    QTest::newRow("<regex> in a comment")
+        << QStringLiteral("// #include <regex>\n/* #include <ranges> */\n"
+                          "void Demo1() { Print(\"plain\"); }\n")
+        << false << QByteArray("plain");
+    QTest::newRow("<regex>")
+        << QStringLiteral("#include <regex>\nvoid Demo1()\n{\n    std::smatch m;\n"
+                          "    std::string s = \"id=42;\";\n"
+                          "    if (std::regex_search(s, m, std::regex(\"id=(\\\\d+)\")))\n"
+                          "        std::cout << m[1] << '\\n';\n}\n")
+        << true << QByteArray("42\n");
+    QTest::newRow("<thread> after others, indented")
+        << QStringLiteral("#include <vector>\n  #  include <thread>\nvoid Demo1()\n{\n"
+                          "    int x = 0;\n    std::thread t([&] { x = 5; });\n    t.join();\n"
+                          "    Print(x);\n}\n")
+        << true << QByteArray("5");
+    // Thrown inside the library (the regex compiler), caught in the module.
+    QTest::newRow("exception from the library")
+        << QStringLiteral(
+               "#include <regex>\nvoid Demo1()\n{\n    try {\n"
+               "        std::regex bad(\"(unclosed\");\n"
+               "    } catch (const std::regex_error& e) {\n"
+               "        Print(\"caught \", e.code() == std::regex_constants::error_paren);\n"
+               "    }\n}\n")
+        << true << QByteArray("caught true");
+}
+
+void TestToolchain::heavyHeadersGetTheHeavyPch()
+{
+    QFETCH(QString, code);
+    QFETCH(bool, heavy);
+    QFETCH(QByteArray, output);
+    // The build made the heavy header: it is ready.
+    QVERIFY(Build(code));
+    const QStringList libraries = HeavyLibrariesOf(work_ + QStringLiteral("T.dll"));
+    QCOMPARE(libraries.size(), heavy ? 1 : 0);
+    if (heavy)
+        QVERIFY(QFileInfo::exists(work_ + libraries.first()));
+    QCOMPARE(RunEntry(work_, "Demo1"), output);
+}
+
+void TestToolchain::heavyPchIsMadeWhenIdleAndRenamesItsLibrary()
+{
+    const QString folder = CopyToolchain(QStringLiteral("heavy made later"));
+    QVERIFY(!folder.isEmpty());
+    QFile::remove(folder + QStringLiteral("heavy.h.pch"));
+    for (const QString& library :
+         QDir(folder).entryList({QStringLiteral("vornak-*.so")}, QDir::Files))
+        QVERIFY(QFile::remove(folder + library));
+    const QString code = QStringLiteral("#include <regex>\n"
+                                        "void Demo1()\n{\n"
+                                        "    Print(std::regex_replace(std::string(\"a-b\"), "
+                                        "std::regex(\"-\"), \"%1\"));\n}\n");
+
+    // Not there yet: the small header does, and the heavy one is made once the server is idle.
+    QVERIFY(Build(folder, code.arg(1)));
+    QCOMPARE(HeavyLibrariesOf(folder + QStringLiteral("T.dll")), QStringList());
+    QCOMPARE(RunEntry(folder, "Demo1"), QByteArray("a1b"));
+    QVERIFY2(HeavyPchReadyWithin(folder, 600), "heavy.h.pch was not made");
+    QVERIFY(Build(folder, code.arg(2)));
+    const QStringList first = HeavyLibrariesOf(folder + QStringLiteral("T.dll"));
+    QCOMPARE(first.size(), 1);
+
+    // A module stays loaded (as one whose thread runs on stays in Vornak) while the header is
+    // made again, different: the new module gets a library of another name, and both run.
+    LoadedModule old(folder + QStringLiteral("T.dll"));
+    QVERIFY(old.IsLoaded());
+    QFile header(folder + QStringLiteral("heavy.h"));
+    QVERIFY(header.open(QIODevice::Append));
+    header.write("#define VORNAK_HEAVY_EDITION 2\n");
+    QVERIFY(header.setFileTime(QDateTime::currentDateTime().addSecs(2),
+                               QFileDevice::FileModificationTime));
+    header.close();
+    QVERIFY(Build(folder, code.arg(3))); // stale: the small header again
+    QCOMPARE(HeavyLibrariesOf(folder + QStringLiteral("T.dll")), QStringList());
+    QVERIFY2(HeavyPchReadyWithin(folder, 600), "heavy.h.pch was not made again");
+    QVERIFY(Build(folder, code.arg(4)));
+    const QStringList second = HeavyLibrariesOf(folder + QStringLiteral("T.dll"));
+    QCOMPARE(second.size(), 1);
+    QVERIFY(second != first);
+
+    // Loaded as Vornak loads a module while an old one is resident: a copy beside it.
+    const QString copy = folder + QStringLiteral(".T.copy.dll");
+    QVERIFY(QFile::copy(folder + QStringLiteral("T.dll"), copy));
+    printed.clear();
+    {
+        LoadedModule current(copy);
+        QVERIFY(current.IsLoaded());
+        QCOMPARE(MappedHeavyLibraries(), (QSet<QString>{first.first(), second.first()}));
+        QVERIFY(current.Call("Demo1"));
+        QVERIFY(old.Call("Demo1"));
+    }
+    QCOMPARE(printed.join(), QByteArray("a4ba2b"));
+
+    // The header names the files it was made from by their full paths: in a moved folder it
+    // cannot be used; the small one does, and it is made again.
+    const QString moved = root_.filePath(QStringLiteral("heavy moved")) + u'/';
+    QVERIFY(QDir().rename(folder, moved));
+    QVERIFY(Build(moved, code.arg(5)));
+    QCOMPARE(HeavyLibrariesOf(moved + QStringLiteral("T.dll")), QStringList());
+    QCOMPARE(RunEntry(moved, "Demo1"), QByteArray("a5b"));
+    QVERIFY2(HeavyPchReadyWithin(moved, 600), "heavy.h.pch was not made in the moved folder");
+    QVERIFY(Build(moved, code.arg(6)));
+    QCOMPARE(HeavyLibrariesOf(moved + QStringLiteral("T.dll")).size(), 1);
+    QCOMPARE(RunEntry(moved, "Demo1"), QByteArray("a6b"));
+}

@@ -138,13 +138,16 @@ bool ModuleLinker::Prepare(std::string& log)
     return true;
 }
 
-void ModuleLinker::Start(const std::string& charset)
+void ModuleLinker::Start(const std::string& charset, const std::string& library)
 {
     Cancel();
     charset_ = charset;
+    library_ = library;
     std::vector<std::string> args(command_.begin(), command_.begin() + objectsAt_);
     args.push_back("T.o");
     args.push_back("rt.o");
+    if (!library.empty())
+        args.insert(args.end(), {library, "--enable-new-dtags", "-rpath", "$ORIGIN"});
     // A user types "Demo1" for "void Demo1()", in the code page of the locale. The aliases go
     // to the linker in a response file: a module of 100,000 functions needs more than the 2 MB
     // that the kernel allows for a command line (posix_spawn fails with E2BIG).
@@ -209,9 +212,9 @@ bool ModuleLinker::Finish()
 {
     // rt.o remade by MyLink.bat since the link began: once more with the new one.
     if (started_ && RuntimeStamp() != runtime_)
-        Start(charset_);
+        Start(charset_, library_);
     if (!started_)
-        Start(charset_);
+        Start(charset_, library_);
     if (!Wait()) {
         std::remove("T.dll.new");
         return false;

@@ -12,8 +12,10 @@ public:
     bool Prepare(std::string& log);
     // Starts linking "T.o" into "T.dll.new", in the background: the link runs while the caller
     // starts MyLink.bat. The linker's messages go to "link.log".
-    // `charset`: the code page the user types names in, when not UTF-8.
-    void Start(const std::string& charset = {});
+    // `charset`: the code page the user types names in, when not UTF-8. `library`: the heavy
+    // precompiled header's library that T.o was compiled against (found beside the module by
+    // its RUNPATH $ORIGIN), or empty.
+    void Start(const std::string& charset = {}, const std::string& library = {});
     // Waits for the link (starts it first if needed, or again when rt.o has changed since) and
     // renames "T.dll.new" to "T.dll". A failed link leaves "T.dll" as it was.
     bool Finish();
@@ -30,4 +32,5 @@ private:
     bool started_ = false;
     std::string runtime_; // rt.o as the running link found it
     std::string charset_;
+    std::string library_;
 };

@@ -2,6 +2,9 @@
 // and compiles and links on request of compile-client (run by MyCL.bat and MyLink.bat).
 //     compile-server --parent PID [--ready-fd FD]
 //     compile-server --prepare      (makes stdafx.h.pch if it is stale, and ends)
+//     compile-server --prepare-heavy (makes heavy.h.pch and its library if stale, and ends)
+//     compile-server --make-heavy   (makes heavy.h.pch and its library; the server runs this
+//                                    when idle, and it ends with the server)
 // It ends when process PID (the program that ran the scripts) ends, after an idle while, or,
 // after answering "R", when a file it depends on has changed: the client then starts a new one.
 // Requests, one line each on a connection of their own: "compile", "link", "pid"; "compile GBK"
@@ -9,19 +12,24 @@
 // Answers, after a line "+" (taken): "0" done, "1" failed (messages in cl.log or link.log), "F" not
 // here (the client falls back to the scripts' g++ path), "R" out of date, or the server's pid.
 #include "clang_compiler.h"
+#include "heavy_pch.h"
 #include "module_linker.h"
 #include "server_address.h"
 #include "watched_files.h"
 
 #include <llvm/Support/TargetSelect.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <malloc.h>
 #include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -29,8 +37,13 @@ namespace {
 
 constexpr int kIdleMilliseconds = 30 * 60 * 1000;
 constexpr int kLookMilliseconds = 2000;
-// After a compile of heavy code (<regex>, say) the server gives its free memory back.
+// After a compile of heavy code (<regex>, say) the server gives its free memory back. The heavy
+// precompiled header, once used, is held in memory in addition.
 constexpr long kResidentLimit = 130l << 20;
+// The heavy precompiled header is made after this long without a request, and its maker is
+// looked at this often.
+constexpr int kHeavyAfterIdleMilliseconds = 1000;
+constexpr int kCollectMilliseconds = 500;
 
 // A handle that becomes readable when the process ends; -1 on kernels before 5.3, where the
 // server looks every few seconds instead.
@@ -91,6 +104,34 @@ long ResidentBytes()
     return resident * sysconf(_SC_PAGESIZE);
 }
 
+std::string ReadText(const char* path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
+void InitializeCodeGeneration()
+{
+    llvm::InitializeNativeTarget();
+    llvm::InitializeNativeTargetAsmPrinter();
+    llvm::InitializeNativeTargetAsmParser(); // for inline asm
+}
+
+// --make-heavy: in a process of its own, at low priority, gone with the server that started it.
+int MakeHeavy(const std::string& folder)
+{
+    const pid_t server = getppid();
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != server || server == 1)
+        return 1;
+    setpriority(PRIO_PROCESS, 0, 10);
+    InitializeCodeGeneration();
+    std::string log;
+    const bool made = ClangCompiler(folder).MakeHeavyPch(log);
+    std::fputs(log.c_str(), stderr);
+    return made ? 0 : 1;
+}
+
 struct ObjectStamp {
     ino_t inode = 0;
     long seconds = -1;
@@ -113,6 +154,8 @@ int main(int argc, char** argv)
     pid_t parent = 0;
     int ready = -1;
     const bool prepareOnly = argc == 2 && std::string(argv[1]) == "--prepare";
+    const bool makeHeavy = argc == 2 && std::string(argv[1]) == "--make-heavy";
+    const bool prepareHeavy = argc == 2 && std::string(argv[1]) == "--prepare-heavy";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--parent")
@@ -126,9 +169,19 @@ int main(int argc, char** argv)
     if (folder.empty() || chdir(folder.c_str()) != 0)
         return 1;
     std::signal(SIGPIPE, SIG_IGN);
-    if (prepareOnly) {
+    const std::string self = folder + "/compile-server";
+    if (makeHeavy)
+        return MakeHeavy(folder);
+    if (prepareOnly || prepareHeavy) {
         std::string log;
-        const bool made = ClangCompiler(folder).PreparePch(log);
+        ClangCompiler compiler(folder);
+        bool made = true;
+        if (prepareOnly) {
+            made = compiler.PreparePch(log);
+        } else if (HeavyPch(self).ReadyLibrary().empty()) {
+            InitializeCodeGeneration();
+            made = compiler.MakeHeavyPch(log);
+        }
         std::fputs(log.c_str(), stderr);
         return made ? 0 : 1;
     }
@@ -150,10 +203,10 @@ int main(int argc, char** argv)
     // holds between compiles, or up to kResidentLimit in all): giving it all back to the system
     // and faulting it in again costs a third of a compile.
     mallopt(M_TRIM_THRESHOLD, 32 << 20);
-    llvm::InitializeNativeTarget();
-    llvm::InitializeNativeTargetAsmPrinter();
-    llvm::InitializeNativeTargetAsmParser(); // for inline asm
+    InitializeCodeGeneration();
     ClangCompiler compiler(folder);
+    HeavyPch heavy(self);
+    std::string heavyLoaded; // the library of the heavy header that the compiler holds
     compiler.SetInitializersToRuntime(RuntimeRunsInitializers());
     ModuleLinker linker;
     std::string log;
@@ -168,20 +221,38 @@ int main(int argc, char** argv)
 
     ObjectStamp compiled; // T.o as this server wrote it last
     pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
-    int idleFor = 0;
+    using Clock = std::chrono::steady_clock;
+    auto lastRequest = Clock::now();
     for (;;) {
         const bool lookAtParent = parentHandle < 0 && parent > 1;
-        const int count = poll(events, parentHandle >= 0 ? 2 : 1,
-                               lookAtParent ? kLookMilliseconds : kIdleMilliseconds);
+        const int idle = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastRequest)
+                .count());
+        int wait = std::max(0, kIdleMilliseconds - idle);
+        if (lookAtParent)
+            wait = std::min(wait, kLookMilliseconds);
+        if (heavy.Building())
+            wait = std::min(wait, kCollectMilliseconds);
+        if (heavy.Requested())
+            wait = std::min(wait, std::max(0, kHeavyAfterIdleMilliseconds - idle));
+        const int count = poll(events, parentHandle >= 0 ? 2 : 1, wait);
         if (count < 0 && errno == EINTR)
             continue;
         if (lookAtParent && !ParentLives(parent))
             return 0;
-        if (count == 0 && lookAtParent && (idleFor += kLookMilliseconds) < kIdleMilliseconds)
-            continue;
-        if (count <= 0 || (parentHandle >= 0 && events[1].revents != 0))
+        heavy.Collect();
+        if (count < 0 || (count > 0 && parentHandle >= 0 && events[1].revents != 0))
             return 0;
-        idleFor = 0;
+        if (count == 0) {
+            const auto idleNow = Clock::now() - lastRequest;
+            if (idleNow >= std::chrono::milliseconds(kIdleMilliseconds))
+                return 0;
+            if (heavy.Requested() &&
+                idleNow >= std::chrono::milliseconds(kHeavyAfterIdleMilliseconds))
+                heavy.StartBuilding();
+            continue;
+        }
+        lastRequest = Clock::now();
         const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0)
             continue;
@@ -202,13 +273,33 @@ int main(int argc, char** argv)
             return 0;
         } else if (request == "compile") {
             linker.Cancel();
-            const bool done = compiler.Compile(log, charset);
+            // Code that includes a heavy header gets the heavy precompiled header once it is
+            // made; until then the small one, and the heavy one is made when the server is idle.
+            std::string library;
+            if (heavy.Wanted(ReadText("T.cpp"))) {
+                library = heavy.ReadyLibrary();
+                if (library.empty())
+                    heavy.Request();
+            }
+            if (!library.empty() && library != heavyLoaded) {
+                compiler.DropHeavyPch(); // made again since it was loaded
+                heavyLoaded = library;
+            }
+            bool useHeavy = !library.empty();
+            const bool done = compiler.Compile(log, charset, useHeavy);
+            if (!useHeavy) {
+                if (!library.empty()) { // unusable (made in a folder since moved): again
+                    heavyLoaded.clear();
+                    heavy.Request();
+                }
+                library.clear();
+            }
             WriteFile("cl.log", log);
             compiled = done ? StampOf("T.o") : ObjectStamp{};
             Reply(connection, done ? "0" : "1");
             // MyLink.bat comes next: its link starts now.
             if (done)
-                linker.Start(charset);
+                linker.Start(charset, library);
         } else if (request == "link") {
             // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
             if (compiled == ObjectStamp{} || StampOf("T.o") != compiled) {
@@ -221,7 +312,8 @@ int main(int argc, char** argv)
             Reply(connection, "F");
         }
         close(connection);
-        if (ResidentBytes() > kResidentLimit)
+        const long limit = kResidentLimit + (heavyLoaded.empty() ? 0 : heavy.Size());
+        if (ResidentBytes() > limit)
             malloc_trim(0);
     }
 }
