@@ -337,7 +337,7 @@ void TestMainWindow::cutStatusTextIsElidedAndWholeOnHover()
     auto* status = Control<StatusLine>("lalStat");
     auto hover = [status] {
         QToolTip::hideText();
-        QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+        (void)QTest::qWaitFor([] { return !QToolTip::isVisible(); });
         const QPoint at(10, 5);
         QHelpEvent help(QEvent::ToolTip, at, status->mapToGlobal(at));
         QApplication::sendEvent(status, &help);
