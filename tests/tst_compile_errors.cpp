@@ -63,6 +63,9 @@ void TestCompileErrors::errorsAtTheUsersLines_data()
         << QStringList{
                QStringLiteral("T.cpp(6) : error: use of undeclared identifier 'first'"),
                QStringLiteral("T.cpp(7) : error: static assertion failed: one, two 'three'")};
+    QTest::newRow("clang: the first line after the two include lines is the user's")
+        << "clang_error_on_first_user_line"
+        << QStringList{QStringLiteral("T.cpp(3) : error: unknown type name 'viod'")};
     QTest::newRow("clang: an include line is not the user's: no line claimed")
         << "clang_error_on_include_line"
         << QStringList{QStringLiteral("T.cpp:2:10: fatal error: 'T.h' file not found")};
