@@ -425,6 +425,11 @@ void TestRunCycle::crashOrExitEndsOnlyTheCall_data()
     // A double free: hostileSnippetLeavesVornakWorking.
     QTest::newRow("exit(3)") << counter + "void Demo1()\n{\n    Count();\n    exit(3); // <-\n}"
                              << "调用了 exit(3)" << false << QString();
+    QTest::newRow("_Exit(3)") << counter + "void Demo1()\n{\n    Count();\n    _Exit(3); // <-\n}"
+                              << "调用了 _Exit(3)" << false << QString();
+    QTest::newRow("quick_exit(3)")
+        << counter + "void Demo1()\n{\n    Count();\n    quick_exit(3); // <-\n}"
+        << "调用了 quick_exit(3)" << false << QString();
     QTest::newRow("exit(0)") << counter + "void Demo1()\n{\n    Count();\n    std::exit(0);\n}"
                              << QString() << false << QString();
     // Its module cannot be released: it stays in memory, and the next Run takes a fresh copy.
