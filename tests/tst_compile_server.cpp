@@ -70,6 +70,7 @@ private slots:
     void firstRunStartsOneServer();
     void restartsWhenAFileItDependsOnChanges_data();
     void restartsWhenAFileItDependsOnChanges();
+    void changedTHIsPrecompiledAgain();
     void killedServerIsReplacedByTheNextRun();
     void serverDyingAtACompileLeavesThatRunToGpp();
     void endsWithTheProgramThatRanTheScripts();
@@ -173,6 +174,33 @@ void TestCompileServer::restartsWhenAFileItDependsOnChanges()
     const qint64 after = OnlyServer(work_);
     QVERIFY(after > 0);
     QVERIFY(after != before);
+}
+
+void TestCompileServer::changedTHIsPrecompiledAgain()
+{
+    // The precompiled header holds T.h. The change keeps T.h's size: clang checks only the size
+    // of a header it precompiled, so a stale one would be used and the new macro be missing.
+    const QString folder = CopyToolchain(QStringLiteral("changed T.h"));
+    QVERIFY(!folder.isEmpty());
+    QCOMPARE(Compile(folder), 0);
+
+    QFile header(folder + QStringLiteral("T.h"));
+    QVERIFY(header.open(QIODevice::ReadOnly));
+    QByteArray text = header.readAll();
+    header.close();
+    const qsizetype firstLine = text.indexOf('\n');
+    const QByteArray mark = "#define VORNAK_CHANGED_MARK 7 //";
+    QVERIFY(firstLine > mark.size());
+    text.replace(0, firstLine, mark.leftJustified(firstLine, 'x'));
+    QVERIFY(header.open(QIODevice::WriteOnly));
+    QCOMPARE(header.write(text), text.size());
+    header.close();
+    QVERIFY(MakeCode(folder, QStringLiteral("void Demo1() { Print(VORNAK_CHANGED_MARK); }\n")));
+
+    QCOMPARE(Compile(folder), 0);
+    QFile pch(folder + QStringLiteral("stdafx.h.pch"));
+    QVERIFY(pch.open(QIODevice::ReadOnly));
+    QVERIFY(pch.readAll().contains("VORNAK_CHANGED_MARK"));
 }
 
 void TestCompileServer::killedServerIsReplacedByTheNextRun()
