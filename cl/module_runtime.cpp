@@ -17,12 +17,13 @@
 #include "stdafx.h"
 
 #include "T.h"
+#include "module_contract.h"
 
 #include <cassert>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -373,15 +374,7 @@ namespace {
 
 bool initialized = false;
 
-// How the module's code asked to end; Vornak's end routine is told by these numbers.
-enum class EndKind : int {
-    Exit = 0,
-    UnderscoreExit = 1, // _Exit
-    QuickExit = 2,
-    FailedAssert = 3,
-    PosixExit = 4,  // _exit
-    ThreadExit = 5, // pthread_exit on the thread that runs the module's entries
-};
+using module_contract::EndKind;
 
 using EndRoutine = void (*)(int kind, int status);
 EndRoutine endRoutine = nullptr;
@@ -415,6 +408,7 @@ pthread_t callingThread{};
 // Called by Vornak after every load with the address of its output routine and three zeros.
 // A call with no routine (an entry typed as "Config") changes nothing. What the module printed
 // before arrives now, then its static initializers run, printing straight into the pane.
+// module_contract::kConfigEntry
 extern "C" void Config(std::intptr_t output, std::intptr_t, std::intptr_t, std::intptr_t)
 {
     if (output == 0)
@@ -437,6 +431,7 @@ extern "C" void Config(std::intptr_t output, std::intptr_t, std::intptr_t, std::
 }
 
 // Vornak hands over the routine that ends a call of the module's code; it does not come back.
+// module_contract::kEndEntry
 extern "C" void VornakEnd(std::intptr_t routine, std::intptr_t, std::intptr_t, std::intptr_t)
 {
     endRoutine = reinterpret_cast<EndRoutine>(routine);
@@ -444,6 +439,7 @@ extern "C" void VornakEnd(std::intptr_t routine, std::intptr_t, std::intptr_t, s
 
 // The module's static destructors and atexit functions, run before it is released; the
 // loader then finds nothing left to run.
+// module_contract::kFinalizeEntry
 extern "C" void VornakFinalize(std::intptr_t, std::intptr_t, std::intptr_t, std::intptr_t)
 {
     __cxa_finalize(&__dso_handle);

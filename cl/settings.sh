@@ -54,12 +54,12 @@ pch_is_current() {
 }
 
 # rt.o: Config, Print, the redirection of the module's output and std::string's members
-# (module_runtime.cpp).
+# (module_runtime.cpp, with module_contract.h).
 make_runtime() {
     g++ -std=c++20 -fPIC -fno-gnu-unique -O2 -pipe -c module_runtime.cpp -o rt.o.new &&
         mv -f rt.o.new rt.o
 }
 
 runtime_is_current() {
-    [ rt.o -nt module_runtime.cpp ] && [ rt.o -nt T.h ] && [ rt.o -nt stdafx.h ] && [ rt.o -nt settings.sh ]
+    [ rt.o -nt module_runtime.cpp ] && [ rt.o -nt module_contract.h ] && [ rt.o -nt T.h ] && [ rt.o -nt stdafx.h ] && [ rt.o -nt settings.sh ]
 }

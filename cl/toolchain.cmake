@@ -17,6 +17,7 @@ set(VORNAK_TOOLCHAIN_FILES
     heavy.h
     T.h
     module_runtime.cpp
+    module_contract.h
 )
 
 set(_toolchain_outputs)
@@ -51,7 +52,8 @@ add_custom_command(
 add_custom_command(
     OUTPUT ${VORNAK_TOOLCHAIN_DIR}/rt.o
     COMMAND /bin/sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh runtime
-    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/module_runtime.cpp ${VORNAK_TOOLCHAIN_DIR}/T.h
+    DEPENDS ${VORNAK_TOOLCHAIN_DIR}/module_runtime.cpp ${VORNAK_TOOLCHAIN_DIR}/module_contract.h
+            ${VORNAK_TOOLCHAIN_DIR}/T.h
             ${VORNAK_TOOLCHAIN_DIR}/stdafx.h ${VORNAK_TOOLCHAIN_DIR}/settings.sh ${VORNAK_TOOLCHAIN_DIR}/prepare.sh
     COMMENT "Compiling the module runtime"
     VERBATIM)

@@ -2,6 +2,7 @@
 
 #include "call_watch.h"
 #include "module_code.h"
+#include "module_contract.h"
 
 #include <atomic>
 #include <cerrno>
@@ -425,20 +426,22 @@ void InstallHandlers()
 
 CrashReport::Kind EndKind(int kind)
 {
-    switch (kind) {
-    case 1:
+    using module_contract::EndKind;
+    switch (static_cast<EndKind>(kind)) {
+    case EndKind::UnderscoreExit:
         return CrashReport::Kind::UnderscoreExit;
-    case 2:
+    case EndKind::QuickExit:
         return CrashReport::Kind::QuickExit;
-    case 3:
+    case EndKind::FailedAssert:
         return CrashReport::Kind::FailedAssert;
-    case 4:
+    case EndKind::PosixExit:
         return CrashReport::Kind::PosixExit;
-    case 5:
+    case EndKind::ThreadExit:
         return CrashReport::Kind::ThreadExit;
-    default:
-        return CrashReport::Kind::Exit;
+    case EndKind::Exit:
+        break;
     }
+    return CrashReport::Kind::Exit;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "heap_lock.h"
 #include "missing_return.h"
 #include "module_code.h"
+#include "module_contract.h"
 #include "module_loader.h"
 #include "narrow_text.h"
 #include "output_pane.h"
@@ -225,7 +226,7 @@ bool CallGuarded(Entry entry, std::intptr_t first, std::exception_ptr& thrown, C
 // Runs the module's static destructors under the guard; false when they did not return.
 bool Finalize(ModuleHandle hDll)
 {
-    const Entry finalize = FindEntry(hDll, QByteArrayLiteral("VornakFinalize"));
+    const Entry finalize = FindEntry(hDll, module_contract::kFinalizeEntry);
     if (!finalize)
         return true;
     std::exception_ptr thrown;
@@ -252,10 +253,10 @@ StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
     if (!hDll)
         return StepResult::Failed(FromNarrow(error));
     HeldModules().insert(hDll, {file, threadsBefore});
-    const Entry config = FindEntry(hDll, QByteArrayLiteral("Config"));
+    const Entry config = FindEntry(hDll, module_contract::kConfigEntry);
     if (!config)
         return StepResult::Failed(QStringLiteral("模块没有“Config”入口"));
-    if (const Entry handOver = FindEntry(hDll, QByteArrayLiteral("VornakEnd")))
+    if (const Entry handOver = FindEntry(hDll, module_contract::kEndEntry))
         handOver(reinterpret_cast<std::intptr_t>(&EndModuleCode), 0, 0, 0);
 
     std::exception_ptr thrown;

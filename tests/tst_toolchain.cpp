@@ -175,6 +175,8 @@ private slots:
     void objectThatCannotBeWrittenIsNamed();
     void staleHeaderIsPrecompiledAgain_data();
     void staleHeaderIsPrecompiledAgain();
+    void staleRuntimeIsMadeAgain_data();
+    void staleRuntimeIsMadeAgain();
     void successLeavesResultFileAlone();
     void undefinedFunctionFailsTheLink();
     void entryPrintsThroughEveryChannelInOrder();
@@ -423,6 +425,30 @@ void TestToolchain::staleHeaderIsPrecompiledAgain()
     QVERIFY(made.size() > 1000000);
     if (!server)
         QCOMPARE(ReadFile(folder + QStringLiteral("stdafx.flags")), flags);
+}
+
+void TestToolchain::staleRuntimeIsMadeAgain_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("its source") << QStringLiteral("module_runtime.cpp");
+    QTest::newRow("its contract with Vornak") << QStringLiteral("module_contract.h");
+}
+
+void TestToolchain::staleRuntimeIsMadeAgain()
+{
+    QFETCH(QString, source);
+    const QString folder = CopyToolchain(QStringLiteral("runtime ") + source);
+    QVERIFY(!folder.isEmpty());
+    const QString runtime = folder + QStringLiteral("rt.o");
+    const QDateTime before = QFileInfo(runtime).lastModified();
+    QFile file(folder + source);
+    QVERIFY(file.open(QIODevice::Append));
+    QVERIFY(file.setFileTime(before.addSecs(1), QFileDevice::FileModificationTime));
+    file.close();
+
+    QVERIFY(Build(folder, QStringLiteral("void Demo1() { std::cout << 1; }\n")));
+    QVERIFY(QFileInfo(runtime).lastModified() > before);
+    QCOMPARE(RunEntry(folder, "Demo1"), QByteArray("1"));
 }
 
 void TestToolchain::successLeavesResultFileAlone()
