@@ -2,6 +2,19 @@
 
 #include "error_report.h"
 
+#include <limits>
+
+namespace {
+
+// Whether the editor can count its lines from `line` (T.cpp's line L is L - 3 lines below the
+// editor's first) without overflowing 32 bits: a report on any other line is passed over.
+bool EditorCanReach(qint32 line)
+{
+    return line >= std::numeric_limits<qint32>::min() + 3;
+}
+
+} // namespace
+
 StepResult MakeObj(const ScriptRunner& shellExe)
 {
     QStringList info;
@@ -14,7 +27,7 @@ StepResult MakeObj(const ScriptRunner& shellExe)
         if (!entry)
             continue;
         line = entry->line;
-        if (DownCount(entry->line) && entry->message)
+        if (EditorCanReach(entry->line) && entry->message)
             return StepResult::Failed(QStringLiteral("语法错误：") + *entry->message, line);
     }
     // No complete report: the script's second message, or its only one.

@@ -70,20 +70,3 @@ std::optional<ErrorEntry> ReadErrorEntry(QStringView entry)
         result.message = entry.sliced(secondColon + 1).toString();
     return result;
 }
-
-std::optional<qint32> DownCount(qint32 line)
-{
-    if (line < std::numeric_limits<qint32>::min() + 3)
-        return std::nullopt;
-    return line - 3;
-}
-
-std::optional<ErrorReport> FindErrorReport(const QStringList& info)
-{
-    for (qsizetype i = 1; i < info.size(); ++i) {
-        const std::optional<ErrorEntry> entry = ReadErrorEntry(info[i]);
-        if (entry && entry->message && DownCount(entry->line))
-            return ErrorReport{i, entry->line, *entry->message};
-    }
-    return std::nullopt;
-}

@@ -1,3 +1,4 @@
+#include "build_steps.h"
 #include "error_report.h"
 #include "main_window.h"
 
@@ -102,69 +103,82 @@ private slots:
             QCOMPARE(*number, line);
     }
 
-    void findErrorReport_data()
+    // The compile step on the script's messages: the first complete error report gives the
+    // line and "语法错误：" + its message; without one, entry 1 (or the only entry) is shown.
+    void makeObjReadsTheFirstCompleteReport_data()
     {
         QTest::addColumn<QStringList>("info");
-        QTest::addColumn<int>("index"); // -1: none
-        QTest::addColumn<int>("line");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("hasLine");
+        QTest::addColumn<int>("line");
 
         QTest::newRow("the T.cpp(5) example")
-            << Entries({"T.cpp", kExample}) << 1 << 5 << " 'x' : undeclared identifier";
-        QTest::newRow("entry 0 is never looked at") << Entries({kExample, "x"}) << -1 << 0 << "";
+            << Entries({"T.cpp", kExample}) << "语法错误： 'x' : undeclared identifier" << true
+            << 5;
+        QTest::newRow("entry 0 is never looked at")
+            << Entries({kExample, "x"}) << "x" << false << 0;
         QTest::newRow("warning before the error")
-            << Entries({"", "T.cpp(4) : warning C4101: 'y' : unreferenced",
-                        "T.cpp(6) : error C2143: missing ';'"})
-            << 2 << 6 << " missing ';'";
+            << Entries({"", "T.cpp(4) : warning: 'y' unused", "T.cpp(6) : error: missing ';'"})
+            << "语法错误： missing ';'" << true << 6;
         QTest::newRow("only the first error")
-            << Entries({"", "T.cpp(7) : error C1: first", "T.cpp(9) : error C2: second"}) << 1 << 7
-            << " first";
-        QTest::newRow("drive-letter path passed over")
-            << Entries({"", "C:\\work\\T.cpp(5) : error C2065: x", "T.cpp(8) : error C3: y"}) << 2
-            << 8 << " y";
+            << Entries({"", "T.cpp(7) : error: first", "T.cpp(9) : error: second"})
+            << "语法错误： first" << true << 7;
+        QTest::newRow("the compiler's file:line:col form passed over")
+            << Entries({"", "T.cpp:2:10: fatal error: 'T.h' file not found", "T.cpp(8) : error: y"})
+            << "语法错误： y" << true << 8;
         QTest::newRow("no opening bracket gives line 12")
-            << Entries({"", "12) : error X: text"}) << 1 << 12 << " text";
+            << Entries({"", "12) : error: text"}) << "语法错误： text" << true << 12;
         QTest::newRow("Error and ERROR do not count")
-            << Entries({"", "T.cpp(3) : Error A: a", "T.cpp(4) : ERROR B: b"}) << -1 << 0 << "";
+            << Entries({"", "T.cpp(3) : Error: a", "T.cpp(4) : ERROR: b"}) << "T.cpp(3) : Error: a"
+            << false << 0;
         QTest::newRow("error inside a longer word counts")
-            << Entries({"", "T.cpp(5) : fatal error C1083: cannot open"}) << 1 << 5
-            << " cannot open";
+            << Entries({"", "T.cpp(5) : fatal error: cannot open"}) << "语法错误： cannot open"
+            << true << 5;
         QTest::newRow("error only in piece 3 does not count")
-            << Entries({"", "T.cpp(5) : note: error here"}) << -1 << 0 << "";
+            << Entries({"", "T.cpp(5) : note: error here"}) << "T.cpp(5) : note: error here"
+            << false << 0;
         QTest::newRow("report without piece 3 is skipped")
-            << Entries({"", "T.cpp(5) : error C1", "T.cpp(8) : error C2: later"}) << 2 << 8
-            << " later";
+            << Entries({"", "T.cpp(5) : error", "T.cpp(8) : error: later"}) << "语法错误： later"
+            << true << 8;
+        QTest::newRow("report without piece 3 then none: its line, entry 1")
+            << Entries({"", "T.cpp(5) : error", "done"}) << "T.cpp(5) : error" << true << 5;
         QTest::newRow("piece 3 keeps later colons")
-            << Entries({"", "T.cpp(5) : error C2: a : b:c"}) << 1 << 5 << " a : b:c";
+            << Entries({"", "T.cpp(5) : error: a : b:c"}) << "语法错误： a : b:c" << true << 5;
         QTest::newRow("empty piece 3 is a message")
-            << Entries({"", "T.cpp(5) : error C2:"}) << 1 << 5 << "";
+            << Entries({"", "T.cpp(5) : error:"}) << "语法错误：" << true << 5;
         QTest::newRow("second half of a comma-split line has no colon")
-            << Entries({"", "T.cpp(4) : warning C1: a", "b error", "T.cpp(9) : error C2: c"}) << 3
-            << 9 << " c";
+            << Entries({"", "T.cpp(4) : warning: a", "b error", "T.cpp(9) : error: c"})
+            << "语法错误： c" << true << 9;
         QTest::newRow("bad line number is skipped")
-            << Entries({"", "T.cpp(x) : error C1: a", "T.cpp(6) : error C2: b"}) << 2 << 6 << " b";
-        QTest::newRow("overflow of L - 3 is skipped")
-            << Entries({"", "T.cpp(-2147483648) : error C1: a", "T.cpp(6) : error C2: b"}) << 2 << 6
-            << " b";
-        QTest::newRow("smallest line without overflow")
-            << Entries({"", "T.cpp(-2147483645) : error C1: a"}) << 1 << -2147483645 << " a";
-        QTest::newRow("no report among 1000 entries") << Notes() << -1 << 0 << "";
-        QTest::newRow("entry 0 only") << Entries({"only"}) << -1 << 0 << "";
-        QTest::newRow("1001 empty entries") << QStringList(1001) << -1 << 0 << "";
+            << Entries({"", "T.cpp(x) : error: a", "T.cpp(6) : error: b"}) << "语法错误： b" << true
+            << 6;
+        QTest::newRow("a line the editor cannot count to is skipped")
+            << Entries({"", "T.cpp(-2147483648) : error: a", "T.cpp(6) : error: b"})
+            << "语法错误： b" << true << 6;
+        QTest::newRow("smallest line the editor can count to")
+            << Entries({"", "T.cpp(-2147483645) : error: a"}) << "语法错误： a" << true
+            << -2147483645;
+        QTest::newRow("no report among 1000 entries")
+            << Notes() << "T.cpp(1) : note N1: fine" << false << 0;
+        QTest::newRow("entry 0 only") << Entries({"only"}) << "only" << false << 0;
+        QTest::newRow("1001 empty entries") << QStringList(1001) << QString() << false << 0;
     }
 
-    void findErrorReport()
+    void makeObjReadsTheFirstCompleteReport()
     {
         QFETCH(QStringList, info);
-        QFETCH(int, index);
-        QFETCH(int, line);
         QFETCH(QString, message);
-        const std::optional<ErrorReport> report = FindErrorReport(info);
-        QCOMPARE(report ? int(report->index) : -1, index);
-        if (report) {
-            QCOMPARE(report->line, line);
-            QCOMPARE(report->message, message);
-        }
+        QFETCH(bool, hasLine);
+        QFETCH(int, line);
+        const StepResult result = MakeObj([&](const QString& file, QStringList& messages) {
+            messages = info;
+            return file != QStringLiteral("MyCL.bat");
+        });
+        QVERIFY(!result);
+        QCOMPARE(result.message, message);
+        QCOMPARE(result.sourceLine.has_value(), hasLine);
+        if (hasLine)
+            QCOMPARE(*result.sourceLine, line);
     }
 
     // The compile step through the real window: the script's messages move the editor's
