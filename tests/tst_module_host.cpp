@@ -27,7 +27,9 @@
 
 namespace {
 
-constexpr int kLimit = 60000;
+// A pane far longer than a screenful (the pane has no limit of its own): output still lands at
+// its end, and a batch of it as it would one piece at a time.
+constexpr int kLongPane = 100000;
 
 // n characters of pane text, in lines of 80.
 QString Filler(int n)
@@ -211,7 +213,7 @@ void ModuleHostTest::entryPrintsIntoThePane_data()
     const QString config =
         QStringLiteral("Config #1: %1 0 0 0\n").arg(reinterpret_cast<std::intptr_t>(&PrintOut));
     const QString demo = QStringLiteral("Demo1 #1: 0 0 0 0\n");
-    const QString full = Filler(kLimit + 10);
+    const QString full = Filler(kLongPane + 10);
     // "Config" kept the routine it was given, once, with three zeros: the entry prints with it.
     QTest::newRow("Config got PrintOut") << "ShowConfig"
                                          << "" << config << int(config.size());
@@ -224,7 +226,7 @@ void ModuleHostTest::entryPrintsIntoThePane_data()
     QTest::newRow("null address") << "PrintNull"
                                   << "unchanged"
                                   << "unchanged" << 9;
-    QTest::newRow("pane past 60000: at the end")
+    QTest::newRow("long pane: at the end")
         << "Demo1" << full << full + demo << int(full.size() + demo.size());
 }
 
@@ -304,18 +306,21 @@ void ModuleHostTest::batchEqualsOneByOne_data()
 
     const QStringList lines = {"one\n", "two\n", "three\n"};
     QTest::newRow("empty pane") << 0 << lines;
-    QTest::newRow("59990, piece crossing 60000")
-        << 59990 << QStringList{"12345", "6789012345", "front", "more"};
-    QTest::newRow("59990, filled exactly") << 59990 << QStringList{"0123456789", "A", "B"};
-    QTest::newRow("59990, one long piece") << 59990 << QStringList{Filler(300), "tail"};
-    QTest::newRow("60000") << 60000 << lines;
-    QTest::newRow("60010") << 60010 << lines;
-    QTest::newRow("59995, CR LF pieces")
-        << 59995 << QStringList{"ab\r\ncd", "e\rf", "\r\n", "g\r", "\nh", "i\r\n\r\n"};
-    QTest::newRow("60010, CR LF pieces") << 60010 << QStringList{"a\r\n", "b\r", "\nc"};
-    QTest::newRow("empty pieces") << 59998 << QStringList{"", "a", "", "bc", ""};
-    QTest::newRow("pair of surrogates crossing")
-        << 59999 << QStringList{QStringLiteral("😀"), QStringLiteral("汉字😀")};
+    QTest::newRow("long pane ending mid-line, short pieces")
+        << kLongPane - 10 << QStringList{"12345", "6789012345", "front", "more"};
+    QTest::newRow("long pane, a piece then single characters")
+        << kLongPane - 10 << QStringList{"0123456789", "A", "B"};
+    QTest::newRow("long pane, one long piece")
+        << kLongPane - 10 << QStringList{Filler(300), "tail"};
+    QTest::newRow("long pane ending a line") << kLongPane << lines;
+    QTest::newRow("long pane ending mid-line") << kLongPane + 10 << lines;
+    QTest::newRow("long pane, CR LF pieces")
+        << kLongPane - 5 << QStringList{"ab\r\ncd", "e\rf", "\r\n", "g\r", "\nh", "i\r\n\r\n"};
+    QTest::newRow("long pane, CR LF split between pieces")
+        << kLongPane + 10 << QStringList{"a\r\n", "b\r", "\nc"};
+    QTest::newRow("empty pieces") << kLongPane - 2 << QStringList{"", "a", "", "bc", ""};
+    QTest::newRow("pair of surrogates in pieces")
+        << kLongPane - 1 << QStringList{QStringLiteral("😀"), QStringLiteral("汉字😀")};
 }
 
 void ModuleHostTest::batchEqualsOneByOne()

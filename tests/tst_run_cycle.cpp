@@ -43,7 +43,8 @@ struct Utf8CodePageAtExit {
 
 } // namespace
 
-// The whole Run cycle through the real window, the real toolchain folder and real g++.
+// The whole Run cycle through the real window and the real toolchain folder: its compile server
+// (clang), or g++ where the server cannot be had.
 class TestRunCycle : public QObject {
     Q_OBJECT
 
