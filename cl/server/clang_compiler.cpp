@@ -1,5 +1,6 @@
 #include "clang_compiler.h"
 
+#include "file_stamp.h"
 #include "heavy_pch.h"
 #include "object_action.h"
 #include "source_charset.h"
@@ -55,19 +56,6 @@ constexpr const char* kPch = "stdafx.h.pch";
 // (".pch" at the end: so clang knows it for a precompiled header when compiling its object.)
 constexpr const char* kHeavyPchNew = "heavy.h.new.pch";
 constexpr const char* kHeavyObject = "heavy.o.new";
-
-struct timespec ModificationTime(const char* path)
-{
-    struct stat info {};
-    if (stat(path, &info) != 0)
-        return {0, 0};
-    return info.st_mtim;
-}
-
-bool Newer(const timespec& a, const timespec& b)
-{
-    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
 
 } // namespace
 
@@ -146,9 +134,9 @@ std::unique_ptr<clang::CompilerInvocation> ClangCompiler::Invocation(Purpose pur
 
 bool ClangCompiler::PchIsCurrent() const
 {
-    const timespec made = ModificationTime(kPch);
-    return Newer(made, ModificationTime("stdafx.h")) && Newer(made, ModificationTime("T.h")) &&
-           Newer(made, ModificationTime("/proc/self/exe"));
+    const FileStamp made = StampOf(kPch);
+    return made.NewerThan(StampOf("stdafx.h")) && made.NewerThan(StampOf("T.h")) &&
+           made.NewerThan(StampOf("/proc/self/exe"));
 }
 
 bool ClangCompiler::PreparePch(std::string& log)

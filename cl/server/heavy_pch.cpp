@@ -119,20 +119,6 @@ void RemoveOldLibraries(const std::string& current, std::size_t keep)
 
 } // namespace heavy_pch
 
-namespace {
-
-bool Stat(const char* path, struct stat& info)
-{
-    return stat(path, &info) == 0;
-}
-
-bool Newer(const timespec& a, const timespec& b)
-{
-    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
-} // namespace
-
 bool HeavyPch::Wanted(const std::string& source) const
 {
     std::ifstream file(heavy_pch::kHeader, std::ios::binary);
@@ -142,29 +128,27 @@ bool HeavyPch::Wanted(const std::string& source) const
 
 std::string HeavyPch::ReadyLibrary()
 {
-    struct stat pch {};
-    struct stat other {};
-    if (!Stat(heavy_pch::kPch, pch)) {
+    const FileStamp pch = StampOf(heavy_pch::kPch);
+    if (!pch.Exists()) {
         size_ = 0;
         return {};
     }
-    for (const char* source : {heavy_pch::kHeader, "stdafx.h", "T.h", "/proc/self/exe"})
-        if (!Stat(source, other) || !Newer(pch.st_mtim, other.st_mtim)) {
+    for (const char* source : {heavy_pch::kHeader, "stdafx.h", "T.h", "/proc/self/exe"}) {
+        const FileStamp other = StampOf(source);
+        if (!other.Exists() || !pch.NewerThan(other)) {
             size_ = 0;
             return {};
         }
-    const std::string stamp = std::to_string(pch.st_ino) + ':' + std::to_string(pch.st_size) + ':' +
-                              std::to_string(pch.st_mtim.tv_sec) + '.' +
-                              std::to_string(pch.st_mtim.tv_nsec);
-    if (stamp != stamp_) {
-        stamp_ = stamp;
+    }
+    if (!(pch == stamp_)) {
+        stamp_ = pch;
         library_ = heavy_pch::LibraryName(heavy_pch::kPch);
     }
-    if (library_.empty() || !Stat(library_.c_str(), other)) {
+    if (library_.empty() || !StampOf(library_.c_str()).Exists()) {
         size_ = 0;
         return {};
     }
-    size_ = static_cast<long>(pch.st_size);
+    size_ = static_cast<long>(pch.size);
     return library_;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_stamp.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -59,7 +61,7 @@ private:
     bool requested_ = false;
     bool failed_ = false;
     // The header as last looked at: its stamp and its library's name.
-    std::string stamp_;
+    FileStamp stamp_;
     std::string library_;
     long size_ = 0;
 };

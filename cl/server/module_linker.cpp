@@ -177,7 +177,7 @@ void ModuleLinker::Start(const std::string& charset, const std::string& library)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "link.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    runtime_ = RuntimeStamp();
+    runtime_ = StampOf("rt.o");
     if (const int error = posix_spawnp(&linker_, argv[0], &actions, nullptr, argv.data(), environ);
         error != 0) {
         linker_ = 0;
@@ -211,7 +211,7 @@ void ModuleLinker::Cancel()
 bool ModuleLinker::Finish()
 {
     // rt.o remade by MyLink.bat since the link began: once more with the new one.
-    if (started_ && RuntimeStamp() != runtime_)
+    if (started_ && !(StampOf("rt.o") == runtime_))
         Start(charset_, library_);
     if (!started_)
         Start(charset_, library_);
@@ -221,13 +221,4 @@ bool ModuleLinker::Finish()
     }
     // One step: Vornak never sees a half-written module.
     return std::rename("T.dll.new", "T.dll") == 0;
-}
-
-std::string ModuleLinker::RuntimeStamp()
-{
-    struct stat info {};
-    if (stat("rt.o", &info) != 0)
-        return {};
-    return std::to_string(info.st_ino) + ':' + std::to_string(info.st_size) + ':' +
-           std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "file_stamp.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -24,13 +26,12 @@ public:
 
 private:
     bool Wait();
-    static std::string RuntimeStamp();
 
     std::vector<std::string> command_;
     std::size_t objectsAt_ = 0; // where T.o and rt.o go in command_
     pid_t linker_ = 0;
     bool started_ = false;
-    std::string runtime_; // rt.o as the running link found it
+    FileStamp runtime_; // rt.o as the running link found it
     std::string charset_;
     std::string library_;
 };

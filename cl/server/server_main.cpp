@@ -12,6 +12,7 @@
 // Answers, after a line "+" (taken): "0" done, "1" failed (messages in cl.log or link.log), "F" not
 // here (the client falls back to the scripts' g++ path), "R" out of date, or the server's pid.
 #include "clang_compiler.h"
+#include "file_stamp.h"
 #include "heavy_pch.h"
 #include "module_linker.h"
 #include "server_address.h"
@@ -132,21 +133,6 @@ int MakeHeavy(const std::string& folder)
     return made ? 0 : 1;
 }
 
-struct ObjectStamp {
-    ino_t inode = 0;
-    long seconds = -1;
-    long nanoseconds = 0;
-    bool operator==(const ObjectStamp&) const = default;
-};
-
-ObjectStamp StampOf(const char* path)
-{
-    struct stat info {};
-    if (stat(path, &info) != 0)
-        return {};
-    return {info.st_ino, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -219,7 +205,7 @@ int main(int argc, char** argv)
         close(ready);
     }
 
-    ObjectStamp compiled; // T.o as this server wrote it last
+    FileStamp compiled; // T.o as this server wrote it last
     pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
     using Clock = std::chrono::steady_clock;
     auto lastRequest = Clock::now();
@@ -295,14 +281,14 @@ int main(int argc, char** argv)
                 library.clear();
             }
             WriteFile("cl.log", log);
-            compiled = done ? StampOf("T.o") : ObjectStamp{};
+            compiled = done ? StampOf("T.o") : FileStamp{};
             Reply(connection, done ? "0" : "1");
             // MyLink.bat comes next: its link starts now.
             if (done)
                 linker.Start(charset, library);
         } else if (request == "link") {
             // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
-            if (compiled == ObjectStamp{} || StampOf("T.o") != compiled) {
+            if (!compiled.Exists() || !(StampOf("T.o") == compiled)) {
                 linker.Cancel();
                 Reply(connection, "F");
             } else {
