@@ -7,6 +7,7 @@
 #include "diagnostic_marks.h"
 #include "diagnostics.h"
 #include "editor_commands.h"
+#include "editor_text.h"
 #include "module_functions.h"
 #include "name_completion.h"
 #include "output_menu.h"

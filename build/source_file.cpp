@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPlainTextEdit>
-#include <QTextDocument>
 
 namespace {
 
@@ -21,25 +19,6 @@ std::optional<qint64> EditorLine(qint32 fileLine)
 {
     const qint64 line = qint64(fileLine) - 2;
     return line >= 1 ? std::optional<qint64>(line) : std::nullopt;
-}
-
-QString EditorText(const QPlainTextEdit* editor)
-{
-    // toPlainText() would also turn non-breaking spaces into blanks; the code keeps them.
-    QString text = editor->document()->toRawText();
-    for (QChar& ch : text) {
-        switch (ch.unicode()) {
-        case QChar::ParagraphSeparator:
-        case QChar::LineSeparator:
-        case 0xFDD0: // frame markers, which a plain text document never holds
-        case 0xFDD1:
-            ch = u'\n';
-            break;
-        default:
-            break;
-        }
-    }
-    return text;
 }
 
 StepResult MakeCode(const QString& workDir, const QString& editorText)

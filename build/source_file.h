@@ -5,16 +5,11 @@
 #include <QString>
 #include <optional>
 
-class QPlainTextEdit;
-
 // "T.cpp" in the work folder holds the user's code behind two fixed include lines, in the
 // narrow code page with CR LF line breaks. Line L of the file is line L - 2 of the editor.
 
 // The editor line (from 1) that holds line `fileLine` of "T.cpp"; nothing for the include lines.
 std::optional<qint64> EditorLine(qint32 fileLine);
-
-// The editor's whole text, with every line break as "\n" and nothing else changed.
-QString EditorText(const QPlainTextEdit* editor);
 
 // Writes the two include lines, the text (line breaks as CR LF) and a final CR LF, replacing
 // "T.cpp" in one step: a new file beside it, written and synced, then renamed over it. On any

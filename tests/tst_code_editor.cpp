@@ -1,5 +1,6 @@
 #include "code_editor.h"
 #include "cpp_highlighter.h"
+#include "editor_text.h"
 
 #include <QTest>
 #include <QTextBlock>
@@ -17,6 +18,7 @@ private slots:
     void init();
     void cleanup();
 
+    void editorTextKeepsWhatTheUserTyped();
     void coloursTokens_data();
     void coloursTokens();
     void longTextIsColouredAsFarAsItIsRead();
@@ -409,6 +411,17 @@ void TestCodeEditor::matchingBracketIsMarked()
     }
     std::sort(positions.begin(), positions.end());
     QCOMPARE(positions, marked);
+}
+
+void TestCodeEditor::editorTextKeepsWhatTheUserTyped()
+{
+    QPlainTextEdit editor;
+    editor.setPlainText(QString("a\u00a0b\nc"));
+    QCOMPARE(EditorText(&editor), QString("a\u00a0b\nc"));
+    editor.moveCursor(QTextCursor::End);
+    QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier); // a soft line break
+    QTest::keyClicks(&editor, "d");
+    QCOMPARE(EditorText(&editor), QString("a\u00a0b\nc\nd"));
 }
 
 QTEST_MAIN(TestCodeEditor)

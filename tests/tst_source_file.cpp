@@ -2,7 +2,6 @@
 #include "source_file.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
@@ -22,7 +21,6 @@ private slots:
     void restores();
     void roundTripIsExact_data();
     void roundTripIsExact();
-    void editorTextKeepsWhatTheUserTyped();
     void missingFolder();
     void folderWithoutSourceLeavesEmptyFile();
     void sourceThatIsAFolder();
@@ -98,8 +96,7 @@ void TestSourceFile::restores_data()
     QTest::newRow("LF only") << QByteArray("a\nb\nc\n") << false << QString();
     QTest::newRow("exactly two CR LF") << kHeader << true << QString();
     QTest::newRow("written by the program") << kHeader + "abc\r\n" << true << "abc";
-    QTest::newRow("text that ended in a line break")
-        << kHeader + "abc\r\n\r\n" << true << "abc\n";
+    QTest::newRow("text that ended in a line break") << kHeader + "abc\r\n\r\n" << true << "abc\n";
     QTest::newRow("empty text written by the program") << kHeader + "\r\n" << true << "";
     QTest::newRow("no final CR LF") << kHeader + "abc" << true << "abc";
     QTest::newRow("final lone LF is kept") << kHeader + "abc\n" << true << "abc\n";
@@ -148,17 +145,6 @@ void TestSourceFile::roundTripIsExact()
         QCOMPARE(*restored, expected);
         current = *restored;
     }
-}
-
-void TestSourceFile::editorTextKeepsWhatTheUserTyped()
-{
-    QPlainTextEdit editor;
-    editor.setPlainText(QString("a\u00a0b\nc"));
-    QCOMPARE(EditorText(&editor), QString("a\u00a0b\nc"));
-    editor.moveCursor(QTextCursor::End);
-    QTest::keyClick(&editor, Qt::Key_Return, Qt::ShiftModifier); // a soft line break
-    QTest::keyClicks(&editor, "d");
-    QCOMPARE(EditorText(&editor), QString("a\u00a0b\nc\nd"));
 }
 
 void TestSourceFile::missingFolder()
