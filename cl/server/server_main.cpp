@@ -15,6 +15,7 @@
 #include "file_stamp.h"
 #include "heavy_pch.h"
 #include "module_linker.h"
+#include "request_answer.h"
 #include "server_address.h"
 #include "watched_files.h"
 
@@ -133,6 +134,156 @@ int MakeHeavy(const std::string& folder)
     return made ? 0 : 1;
 }
 
+// --prepare, --prepare-heavy: the precompiled header, or the heavy one and its library, made
+// when stale; the exit code says whether it is there.
+int Prepare(const std::string& folder, const std::string& self, bool heavy)
+{
+    std::string log;
+    ClangCompiler compiler(folder);
+    bool made = true;
+    if (!heavy) {
+        made = compiler.PreparePch(log);
+    } else if (HeavyPch(self).ReadyLibrary().empty()) {
+        InitializeCodeGeneration();
+        made = compiler.MakeHeavyPch(log);
+    }
+    std::fputs(log.c_str(), stderr);
+    return made ? 0 : 1;
+}
+
+// The listening socket, bound to the folder's name; -1 when another server has it already.
+// The name is the lock: of two servers started at once, the second finds it taken and goes.
+int Listen(const std::string& folder)
+{
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    socklen_t length = 0;
+    const sockaddr_un address = ServerAddress(folder, length);
+    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
+        listen(listener, 16) != 0)
+        return -1;
+    return listener;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for the next request's connection, making the heavy header while idle; -1 when the
+// server is to end (its parent ended, or it was idle too long).
+int WaitForConnection(int listener, pid_t parent, int parentHandle, HeavyPch& heavy,
+                      Clock::time_point& lastRequest)
+{
+    pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
+    for (;;) {
+        const bool lookAtParent = parentHandle < 0 && parent > 1;
+        const int idle = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastRequest)
+                .count());
+        int wait = std::max(0, kIdleMilliseconds - idle);
+        if (lookAtParent)
+            wait = std::min(wait, kLookMilliseconds);
+        if (heavy.Building())
+            wait = std::min(wait, kCollectMilliseconds);
+        if (heavy.Requested())
+            wait = std::min(wait, std::max(0, kHeavyAfterIdleMilliseconds - idle));
+        const int count = poll(events, parentHandle >= 0 ? 2 : 1, wait);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (lookAtParent && !ParentLives(parent))
+            return -1;
+        heavy.Collect();
+        if (count < 0 || (count > 0 && parentHandle >= 0 && events[1].revents != 0))
+            return -1;
+        if (count == 0) {
+            const auto idleNow = Clock::now() - lastRequest;
+            if (idleNow >= std::chrono::milliseconds(kIdleMilliseconds))
+                return -1;
+            if (heavy.Requested() &&
+                idleNow >= std::chrono::milliseconds(kHeavyAfterIdleMilliseconds))
+                heavy.StartBuilding();
+            continue;
+        }
+        lastRequest = Clock::now();
+        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0)
+            return connection;
+    }
+}
+
+// The server's work: clang with the precompiled headers, mold.
+class ClangServerWork : public ServerWork {
+public:
+    ClangServerWork(const std::string& folder, const std::string& self)
+        : watched_({"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"}),
+          compiler_(folder), heavy_(self)
+    {
+        compiler_.SetInitializersToRuntime(RuntimeRunsInitializers());
+    }
+
+    bool Prepare(std::string& log) { return compiler_.PreparePch(log) && linker_.Prepare(log); }
+    HeavyPch& Heavy() { return heavy_; }
+    // The resident memory above which the server gives its free memory back.
+    long ResidentLimit() const
+    {
+        return kResidentLimit + (heavyLoaded_.empty() ? 0 : heavy_.Size());
+    }
+    // MyLink.bat comes after a compile: its link starts once the compile is answered.
+    void StartPendingLink()
+    {
+        if (linkPending_)
+            linker_.Start(charset_, library_);
+        linkPending_ = false;
+    }
+
+    bool OutOfDate() override { return watched_.Changed(); }
+
+    bool Compile(const std::string& charset) override
+    {
+        linker_.Cancel();
+        // Code that includes a heavy header gets the heavy precompiled header once it is
+        // made; until then the small one, and the heavy one is made when the server is idle.
+        std::string library;
+        if (heavy_.Wanted(ReadText("T.cpp"))) {
+            library = heavy_.ReadyLibrary();
+            if (library.empty())
+                heavy_.Request();
+        }
+        if (!library.empty() && library != heavyLoaded_) {
+            compiler_.DropHeavyPch(); // made again since it was loaded
+            heavyLoaded_ = library;
+        }
+        bool useHeavy = !library.empty();
+        std::string log;
+        const bool done = compiler_.Compile(log, charset, useHeavy);
+        if (!useHeavy) {
+            if (!library.empty()) { // unusable (made in a folder since moved): again
+                heavyLoaded_.clear();
+                heavy_.Request();
+            }
+            library.clear();
+        }
+        WriteFile("cl.log", log);
+        compiled_ = done ? StampOf("T.o") : FileStamp{};
+        linkPending_ = done;
+        charset_ = charset;
+        library_ = library;
+        return done;
+    }
+
+    bool ObjectIsOwn() override { return compiled_.Exists() && StampOf("T.o") == compiled_; }
+    bool FinishLink() override { return linker_.Finish(); }
+    void CancelLink() override { linker_.Cancel(); }
+
+private:
+    const WatchedFiles watched_;
+    ClangCompiler compiler_;
+    HeavyPch heavy_;
+    ModuleLinker linker_;
+    std::string heavyLoaded_; // the library of the heavy header that the compiler holds
+    FileStamp compiled_;      // T.o as this server wrote it last
+    bool linkPending_ = false;
+    std::string charset_;
+    std::string library_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,45 +309,24 @@ int main(int argc, char** argv)
     const std::string self = folder + "/compile-server";
     if (makeHeavy)
         return MakeHeavy(folder);
-    if (prepareOnly || prepareHeavy) {
-        std::string log;
-        ClangCompiler compiler(folder);
-        bool made = true;
-        if (prepareOnly) {
-            made = compiler.PreparePch(log);
-        } else if (HeavyPch(self).ReadyLibrary().empty()) {
-            InitializeCodeGeneration();
-            made = compiler.MakeHeavyPch(log);
-        }
-        std::fputs(log.c_str(), stderr);
-        return made ? 0 : 1;
-    }
+    if (prepareOnly || prepareHeavy)
+        return Prepare(folder, self, prepareHeavy);
 
-    // The name is the lock: of two servers started at once, the second finds it taken and goes.
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    socklen_t length = 0;
-    const sockaddr_un address = ServerAddress(folder, length);
-    if (listener < 0 || bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-        listen(listener, 16) != 0)
+    const int listener = Listen(folder);
+    if (listener < 0)
         return 0;
     const int parentHandle = ParentHandle(parent);
     if (parent > 1 && !ParentLives(parent))
         return 0; // the program that asked for the server is gone already
 
-    const WatchedFiles watched(
-        {"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"});
     // What a compile frees stays with the server for the next one (up to 32 MB more than it
     // holds between compiles, or up to kResidentLimit in all): giving it all back to the system
     // and faulting it in again costs a third of a compile.
     mallopt(M_TRIM_THRESHOLD, 32 << 20);
     InitializeCodeGeneration();
-    ClangCompiler compiler(folder);
-    HeavyPch heavy(self);
-    std::string heavyLoaded; // the library of the heavy header that the compiler holds
-    compiler.SetInitializersToRuntime(RuntimeRunsInitializers());
-    ModuleLinker linker;
+    ClangServerWork work(folder, self);
     std::string log;
-    if (!compiler.PreparePch(log) || !linker.Prepare(log)) {
+    if (!work.Prepare(log)) {
         WriteFile("cl.log", log);
         return 1;
     }
@@ -205,101 +335,27 @@ int main(int argc, char** argv)
         close(ready);
     }
 
-    FileStamp compiled; // T.o as this server wrote it last
-    pollfd events[2] = {{listener, POLLIN, 0}, {parentHandle, POLLIN, 0}};
-    using Clock = std::chrono::steady_clock;
     auto lastRequest = Clock::now();
     for (;;) {
-        const bool lookAtParent = parentHandle < 0 && parent > 1;
-        const int idle = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastRequest)
-                .count());
-        int wait = std::max(0, kIdleMilliseconds - idle);
-        if (lookAtParent)
-            wait = std::min(wait, kLookMilliseconds);
-        if (heavy.Building())
-            wait = std::min(wait, kCollectMilliseconds);
-        if (heavy.Requested())
-            wait = std::min(wait, std::max(0, kHeavyAfterIdleMilliseconds - idle));
-        const int count = poll(events, parentHandle >= 0 ? 2 : 1, wait);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (lookAtParent && !ParentLives(parent))
-            return 0;
-        heavy.Collect();
-        if (count < 0 || (count > 0 && parentHandle >= 0 && events[1].revents != 0))
-            return 0;
-        if (count == 0) {
-            const auto idleNow = Clock::now() - lastRequest;
-            if (idleNow >= std::chrono::milliseconds(kIdleMilliseconds))
-                return 0;
-            if (heavy.Requested() &&
-                idleNow >= std::chrono::milliseconds(kHeavyAfterIdleMilliseconds))
-                heavy.StartBuilding();
-            continue;
-        }
-        lastRequest = Clock::now();
-        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const int connection =
+            WaitForConnection(listener, parent, parentHandle, work.Heavy(), lastRequest);
         if (connection < 0)
-            continue;
+            return 0;
         const std::string line = ReadRequest(connection);
-        // "compile GBK": T.cpp is in that code page.
-        const std::string request = line.substr(0, line.find(' '));
-        const std::string charset =
-            line.find(' ') == std::string::npos ? std::string() : line.substr(line.find(' ') + 1);
         // Taken: from here on, a connection that ends without an answer means this server died
         // at the work (the client then leaves the Run to g++), not that it was already ending.
         Reply(connection, "+");
-        if (request == "pid") {
-            Reply(connection, std::to_string(getpid()));
-        } else if (watched.Changed()) {
+        const Answer answer = AnswerRequest(line, getpid(), work);
+        if (answer.end) {
             // Free the name first, so that the client's new server can take it at once.
             close(listener);
-            Reply(connection, "R");
+            Reply(connection, answer.text);
             return 0;
-        } else if (request == "compile") {
-            linker.Cancel();
-            // Code that includes a heavy header gets the heavy precompiled header once it is
-            // made; until then the small one, and the heavy one is made when the server is idle.
-            std::string library;
-            if (heavy.Wanted(ReadText("T.cpp"))) {
-                library = heavy.ReadyLibrary();
-                if (library.empty())
-                    heavy.Request();
-            }
-            if (!library.empty() && library != heavyLoaded) {
-                compiler.DropHeavyPch(); // made again since it was loaded
-                heavyLoaded = library;
-            }
-            bool useHeavy = !library.empty();
-            const bool done = compiler.Compile(log, charset, useHeavy);
-            if (!useHeavy) {
-                if (!library.empty()) { // unusable (made in a folder since moved): again
-                    heavyLoaded.clear();
-                    heavy.Request();
-                }
-                library.clear();
-            }
-            WriteFile("cl.log", log);
-            compiled = done ? StampOf("T.o") : FileStamp{};
-            Reply(connection, done ? "0" : "1");
-            // MyLink.bat comes next: its link starts now.
-            if (done)
-                linker.Start(charset, library);
-        } else if (request == "link") {
-            // A T.o that g++ made (the scripts' fallback) is linked by the scripts as well.
-            if (!compiled.Exists() || !(StampOf("T.o") == compiled)) {
-                linker.Cancel();
-                Reply(connection, "F");
-            } else {
-                Reply(connection, linker.Finish() ? "0" : "1");
-            }
-        } else {
-            Reply(connection, "F");
         }
+        Reply(connection, answer.text);
+        work.StartPendingLink();
         close(connection);
-        const long limit = kResidentLimit + (heavyLoaded.empty() ? 0 : heavy.Size());
-        if (ResidentBytes() > limit)
+        if (ResidentBytes() > work.ResidentLimit())
             malloc_trim(0);
     }
 }
