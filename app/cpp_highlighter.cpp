@@ -145,6 +145,51 @@ bool IsRawPrefix(std::u16string_view word)
            word == u"LR"sv;
 }
 
+// Whether the line is a preprocessor directive: its first character other than a blank is "#".
+bool StartsDirective(const QString& text)
+{
+    qsizetype first = 0;
+    while (first < text.size() && text[first].isSpace())
+        ++first;
+    return first < text.size() && text[first] == u'#';
+}
+
+// The end of the number literal that starts at `i`: digits, separators, suffixes and an
+// exponent's sign (not a hexadecimal digit e's).
+qsizetype NumberEnd(const QString& text, qsizetype i)
+{
+    const qsizetype n = text.size();
+    qsizetype end = i + 1;
+    while (end < n) {
+        const QChar d = text[end];
+        if ((d == u'+' || d == u'-') && QStringView(u"eEpP").contains(text[end - 1]) &&
+            !(text[i] == u'0' && end - i >= 2 && (text[i + 1] == u'x' || text[i + 1] == u'X') &&
+              (text[end - 1] == u'e' || text[end - 1] == u'E'))) {
+            ++end; // an exponent's sign
+        } else if (d.isLetterOrNumber() || d == u'.' || d == u'_' ||
+                   (d == u'\'' && end + 1 < n && text[end + 1].isLetterOrNumber())) {
+            ++end; // digits, separators, suffixes
+        } else {
+            break;
+        }
+    }
+    return end;
+}
+
+// The delimiter of the raw string whose quote is at `quote` (R"delimiter( ... )delimiter"), or
+// nothing when what follows is no valid one.
+std::optional<QString> RawStringDelimiter(const QString& text, qsizetype quote)
+{
+    const qsizetype open = text.indexOf(u'(', quote + 1);
+    if (open < 0)
+        return std::nullopt;
+    const QString delimiter = text.mid(quote + 1, open - quote - 1);
+    if (delimiter.size() > kLongestDelimiter || delimiter.contains(u' ') ||
+        delimiter.contains(u')') || delimiter.contains(u'\\') || delimiter.contains(u'"'))
+        return std::nullopt;
+    return delimiter;
+}
+
 QColor Colour(const char* name)
 {
     return QColor::fromString(QLatin1StringView(name));
@@ -213,33 +258,10 @@ int CppHighlighter::HighlightLine(const QString& text, int previousState)
 {
     const qsizetype n = text.size();
     qsizetype i = 0;
+    if (const std::optional<int> state = CarriedOver(text, previousState, i))
+        return *state;
 
-    // Constructs carried over from the line above.
-    if (previousState == kInComment) {
-        const qsizetype close = text.indexOf(QStringLiteral("*/"));
-        if (close < 0) {
-            Mark(0, n, Kind::Comment);
-            return kInComment;
-        }
-        i = close + 2;
-        Mark(0, i, Kind::Comment);
-    } else if (previousState >= kInRawString && previousState - kInRawString < delimiters_.size()) {
-        const qsizetype end = RawStringEnd(text, 0, delimiters_[previousState - kInRawString]);
-        if (end < 0) {
-            Mark(0, n, Kind::String);
-            return previousState;
-        }
-        i = end;
-        Mark(0, i, Kind::String);
-    }
-
-    bool directive = previousState == kInDirective;
-    if (!directive && i == 0) {
-        qsizetype first = 0;
-        while (first < n && text[first].isSpace())
-            ++first;
-        directive = first < n && text[first] == u'#';
-    }
+    const bool directive = previousState == kInDirective || (i == 0 && StartsDirective(text));
     if (directive)
         Mark(i, n, Kind::Preprocessor);
 
@@ -267,63 +289,14 @@ int CppHighlighter::HighlightLine(const QString& text, int previousState)
             continue;
         }
         if (IsIdentifierStart(c)) {
-            qsizetype end = i + 1;
-            while (end < n && IsIdentifierPart(text[end]))
-                ++end;
-            const std::u16string_view word = View(text, i, end);
-            const QChar after = end < n ? text[end] : QChar();
-            if (after == u'"' && IsRawPrefix(word)) {
-                // R"delimiter( ... )delimiter"
-                const qsizetype open = text.indexOf(u'(', end + 1);
-                const QString delimiter = open < 0 ? QString() : text.mid(end + 1, open - end - 1);
-                const bool valid = open >= 0 && delimiter.size() <= kLongestDelimiter &&
-                                   !delimiter.contains(u' ') && !delimiter.contains(u')') &&
-                                   !delimiter.contains(u'\\') && !delimiter.contains(u'"');
-                if (valid) {
-                    const qsizetype close = RawStringEnd(text, open + 1, delimiter);
-                    if (close < 0) {
-                        Mark(i, n, Kind::String);
-                        qsizetype index = delimiters_.indexOf(delimiter);
-                        if (index < 0) {
-                            delimiters_.append(delimiter);
-                            index = delimiters_.size() - 1;
-                        }
-                        return kInRawString + int(index);
-                    }
-                    Mark(i, close, Kind::String);
-                    i = close;
-                    continue;
-                }
-            }
-            if ((after == u'"' || after == u'\'') && IsLiteralPrefix(word)) {
-                const qsizetype close = StringEnd(text, end);
-                Mark(i, close, Kind::String);
-                i = close;
-                continue;
-            }
-            if (Keywords().count(word))
-                Mark(i, end, Kind::Keyword);
-            else if (Types().count(word))
-                Mark(i, end, Kind::Type);
-            i = end;
+            int state = kPlain;
+            i = WordEnd(text, i, state);
+            if (state != kPlain)
+                return state;
             continue;
         }
         if (c.isDigit() || (c == u'.' && next.isDigit())) {
-            qsizetype end = i + 1;
-            while (end < n) {
-                const QChar d = text[end];
-                if ((d == u'+' || d == u'-') && QStringView(u"eEpP").contains(text[end - 1]) &&
-                    !(text[i] == u'0' && end - i >= 2 &&
-                      (text[i + 1] == u'x' || text[i + 1] == u'X') &&
-                      (text[end - 1] == u'e' || text[end - 1] == u'E'))) {
-                    ++end; // an exponent's sign
-                } else if (d.isLetterOrNumber() || d == u'.' || d == u'_' ||
-                           (d == u'\'' && end + 1 < n && text[end + 1].isLetterOrNumber())) {
-                    ++end; // digits, separators, suffixes
-                } else {
-                    break;
-                }
-            }
+            const qsizetype end = NumberEnd(text, i);
             Mark(i, end, Kind::Number);
             i = end;
             continue;
@@ -339,4 +312,69 @@ int CppHighlighter::HighlightLine(const QString& text, int previousState)
     if (directive && n > 0 && text[n - 1] == u'\\')
         return kInDirective;
     return kPlain;
+}
+
+std::optional<int> CppHighlighter::CarriedOver(const QString& text, int previousState, qsizetype& i)
+{
+    const qsizetype n = text.size();
+    if (previousState == kInComment) {
+        const qsizetype close = text.indexOf(QStringLiteral("*/"));
+        if (close < 0) {
+            Mark(0, n, Kind::Comment);
+            return kInComment;
+        }
+        i = close + 2;
+        Mark(0, i, Kind::Comment);
+    } else if (previousState >= kInRawString && previousState - kInRawString < delimiters_.size()) {
+        const qsizetype end = RawStringEnd(text, 0, delimiters_[previousState - kInRawString]);
+        if (end < 0) {
+            Mark(0, n, Kind::String);
+            return previousState;
+        }
+        i = end;
+        Mark(0, i, Kind::String);
+    }
+    return std::nullopt;
+}
+
+qsizetype CppHighlighter::WordEnd(const QString& text, qsizetype i, int& state)
+{
+    const qsizetype n = text.size();
+    qsizetype end = i + 1;
+    while (end < n && IsIdentifierPart(text[end]))
+        ++end;
+    const std::u16string_view word = View(text, i, end);
+    const QChar after = end < n ? text[end] : QChar();
+    if (after == u'"' && IsRawPrefix(word)) {
+        if (const std::optional<QString> delimiter = RawStringDelimiter(text, end)) {
+            const qsizetype close = RawStringEnd(text, text.indexOf(u'(', end + 1) + 1, *delimiter);
+            if (close < 0) {
+                Mark(i, n, Kind::String);
+                state = kInRawString + RawStringState(*delimiter);
+                return n;
+            }
+            Mark(i, close, Kind::String);
+            return close;
+        }
+    }
+    if ((after == u'"' || after == u'\'') && IsLiteralPrefix(word)) {
+        const qsizetype close = StringEnd(text, end);
+        Mark(i, close, Kind::String);
+        return close;
+    }
+    if (Keywords().count(word))
+        Mark(i, end, Kind::Keyword);
+    else if (Types().count(word))
+        Mark(i, end, Kind::Type);
+    return end;
+}
+
+int CppHighlighter::RawStringState(const QString& delimiter)
+{
+    qsizetype index = delimiters_.indexOf(delimiter);
+    if (index < 0) {
+        delimiters_.append(delimiter);
+        index = delimiters_.size() - 1;
+    }
+    return int(index);
 }
