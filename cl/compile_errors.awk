@@ -121,11 +121,8 @@ function flush(   at, shown, i) {
     pendingNotes = 0
 }
 
-{
-    sub(/\r$/, "")
-    if (firstLine == "" && $0 != "")
-        firstLine = $0
-
+# An "In file included from" line or g++'s "from" line that continues it: noted, true.
+function includeChainLine(   text) {
     # g++ continues a chain with "from" lines, clang with more "In file included from" lines.
     if ($0 ~ /^In file included from /) {
         if (!chainPending) {
@@ -134,23 +131,93 @@ function flush(   at, shown, i) {
             chainPending = 1
         }
         chainEntry(substr($0, 23))
-        next
+        return 1
     }
     if (chainPending && $0 ~ /^ +from /) {
         text = $0
         sub(/^ +from /, "", text)
         chainEntry(text)
-        next
+        return 1
     }
-    # The assembler's own failure ("Fatal error: can't create T.o: Is a directory", or a full
-    # disk): what the compile could not write, rather than its heading "Assembler messages:".
-    if ($0 ~ /(^|: )Fatal error: /) {
-        if (assembler == "") {
-            assembler = $0
-            sub(/^.*Fatal error: /, "", assembler)
-        }
-        next
+    return 0
+}
+
+# The assembler's own failure ("Fatal error: can't create T.o: Is a directory", or a full
+# disk): what the compile could not write, rather than its heading "Assembler messages:".
+function assemblerFailure() {
+    if ($0 !~ /(^|: )Fatal error: /)
+        return 0
+    if (assembler == "") {
+        assembler = $0
+        sub(/^.*Fatal error: /, "", assembler)
     }
+    return 1
+}
+
+# An error (or with all=1 a warning) begins: the one before is written first.
+function startDiagnostic() {
+    # g++ writes an instantiation context before its diagnostic: it becomes its notes.
+    if (pending)
+        flush()
+    pending = 1
+    errorHead = head
+    if (rest ~ /^sorry/) {
+        errorKind = "error"
+        errorText = rest
+    } else {
+        errorKind = rest
+        sub(/: .*/, "", errorKind)
+        errorText = substr(rest, length(errorKind) + 3)
+    }
+    errorAt = userLine(file, line)
+    if (!errorAt)
+        errorAt = context
+    errorNote = 0
+    errorMacro = 0
+    noteCount = 0
+    errorInHeader = file != source
+    errorIncluded = (file in includedFrom) ? includedFrom[file] : 0
+}
+
+# A note: the macro body, the instantiation or the expansion that leads to the user's line.
+function noteLine() {
+    if (pending && ++noteCount == 1 && rest ~ /^note: +expanded from macro /)
+        errorMacro = userLine(file, line)
+    if (all)
+        addNote(substr(rest, 7))
+    if (pending && !errorNote && rest ~ /^note: +(in expansion of macro|in instantiation of )/)
+        errorNote = userLine(file, line)
+    if (rest ~ /^note: +in instantiation of / && userLine(file, line))
+        lastInstantiation = userLine(file, line)
+}
+
+# g++'s instantiation context: "required from ...", "required from here", ...
+function contextLine(   text) {
+    if (all) {
+        text = rest
+        sub(/^ +/, "", text)
+        addNote(text)
+    }
+    if (pending && !errorNote)
+        errorNote = userLine(file, line)
+    if (!context)
+        context = userLine(file, line)
+}
+
+# A new function or instantiation: the context of the errors that follow.
+function newScope() {
+    flush()
+    context = 0
+    if (all && rest ~ /^In instantiation of /)
+        addNote(rest)
+}
+
+{
+    sub(/\r$/, "")
+    if (firstLine == "" && $0 != "")
+        firstLine = $0
+    if (includeChainLine() || assemblerFailure())
+        next
     if (!parse($0)) {
         if (chainPending)
             endChain("")
@@ -163,57 +230,16 @@ function flush(   at, shown, i) {
     if (rest ~ /^warning: / && rest ~ /\[-Winvalid-pch\]$/)
         next
     if (rest ~ /^(fatal error|error|internal compiler error|sorry, unimplemented): / ||
-        (all && rest ~ /^warning: /)) {
-        # g++ writes an instantiation context before its diagnostic: it becomes its notes.
-        if (pending)
-            flush()
-        pending = 1
-        errorHead = head
-        if (rest ~ /^sorry/) {
-            errorKind = "error"
-            errorText = rest
-        } else {
-            errorKind = rest
-            sub(/: .*/, "", errorKind)
-            errorText = substr(rest, length(errorKind) + 3)
-        }
-        errorAt = userLine(file, line)
-        if (!errorAt)
-            errorAt = context
-        errorNote = 0
-        errorMacro = 0
-        noteCount = 0
-        errorInHeader = file != source
-        errorIncluded = (file in includedFrom) ? includedFrom[file] : 0
-    } else if (rest ~ /^warning: /) {
+        (all && rest ~ /^warning: /))
+        startDiagnostic()
+    else if (rest ~ /^warning: /)
         flush()
-    } else if (rest ~ /^note: /) {
-        if (pending && ++noteCount == 1 && rest ~ /^note: +expanded from macro /)
-            errorMacro = userLine(file, line)
-        if (all)
-            addNote(substr(rest, 7))
-        if (pending && !errorNote && rest ~ /^note: +(in expansion of macro|in instantiation of )/)
-            errorNote = userLine(file, line)
-        if (rest ~ /^note: +in instantiation of / && userLine(file, line))
-            lastInstantiation = userLine(file, line)
-    } else if (rest ~ /^ /) {
-        # Instantiation context: "required from ...", "required from here", ...
-        if (all) {
-            text = rest
-            sub(/^ +/, "", text)
-            addNote(text)
-        }
-        if (pending && !errorNote)
-            errorNote = userLine(file, line)
-        if (!context)
-            context = userLine(file, line)
-    } else if (rest ~ /^(In |At global scope)/) {
-        # A new function or instantiation: the context of the errors that follow.
-        flush()
-        context = 0
-        if (all && rest ~ /^In instantiation of /)
-            addNote(rest)
-    }
+    else if (rest ~ /^note: /)
+        noteLine()
+    else if (rest ~ /^ /)
+        contextLine()
+    else if (rest ~ /^(In |At global scope)/)
+        newScope()
 }
 
 END {
