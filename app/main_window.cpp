@@ -234,7 +234,7 @@ bool FormMain::SaveBeforeClose()
     const QString text = EditorText(txtCode);
     if (text == savedText_)
         return true;
-    const StepResult saved = ::MakeCode(WorkDir, text);
+    const StepResult saved = WriteSourceFile(WorkDir, text);
     if (saved) {
         savedText_ = text;
         return true;
@@ -318,7 +318,7 @@ void FormMain::SelectSourceLine(qint32 line)
 bool FormMain::MakeCode()
 {
     const QString text = EditorText(txtCode);
-    if (!Show(::MakeCode(WorkDir, text), QStringLiteral("生成代码失败！")))
+    if (!Show(WriteSourceFile(WorkDir, text), QStringLiteral("生成代码失败！")))
         return false;
     savedText_ = text;
     return true;
@@ -326,26 +326,26 @@ bool FormMain::MakeCode()
 
 bool FormMain::ShellExe(const QString& file, QStringList& info)
 {
-    return ::ShellExe(ShellObj, WorkDir, file, info);
+    return RunScript(ShellObj, WorkDir, file, info);
 }
 
 bool FormMain::MakeObj()
 {
-    const StepResult compiled =
-        ::MakeObj([this](const QString& file, QStringList& info) { return ShellExe(file, info); });
+    const StepResult compiled = RunCompileStep(
+        [this](const QString& file, QStringList& info) { return ShellExe(file, info); });
     ShowDiagnostics();
     return Show(compiled);
 }
 
 bool FormMain::MakeDll()
 {
-    return Show(
-        ::MakeDll([this](const QString& file, QStringList& info) { return ShellExe(file, info); }));
+    return Show(RunLinkStep(
+        [this](const QString& file, QStringList& info) { return ShellExe(file, info); }));
 }
 
 bool FormMain::LoadDLL()
 {
-    if (!Show(::LoadDLL(WorkDir, hDll), QStringLiteral("加载模块失败！")))
+    if (!Show(LoadModule(WorkDir, hDll), QStringLiteral("加载模块失败！")))
         return false;
     ModuleSpent = false;
     return true;
@@ -353,7 +353,7 @@ bool FormMain::LoadDLL()
 
 CallOutcome FormMain::CallDLL(const QString& func)
 {
-    const CallOutcome outcome = ::CallDLL(hDll, func);
+    const CallOutcome outcome = CallEntry(hDll, func);
     // A name the module lacks: the box asks about the likely one, and Yes runs that.
     std::optional<QString> likely;
     if (outcome.report && outcome.report->endsWith(QStringLiteral("” 未定义")) &&
@@ -389,7 +389,7 @@ void FormMain::ShowReport(const CallOutcome& outcome)
 
 void FormMain::FreeDLL()
 {
-    ::FreeDLL(hDll);
+    ReleaseModule(hDll);
 }
 
 void FormMain::cmdRun_Click()

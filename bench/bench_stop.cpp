@@ -95,7 +95,7 @@ int main(int argc, char* argv[])
             if (!window.hDll && !window.LoadDLL())
                 qFatal("the benchmark module did not load");
             PressStopWhenShown();
-            const CallOutcome outcome = ::CallDLL(window.hDll, QString::fromLatin1(entry));
+            const CallOutcome outcome = CallEntry(window.hDll, QString::fromLatin1(entry));
             const qint64 end = NowMs();
             const std::optional<qint64> shown = StopWindowShownAt(LastWatchedTicket());
             if (!shown)

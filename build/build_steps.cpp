@@ -15,7 +15,7 @@ bool EditorCanReach(qint32 line)
 
 } // namespace
 
-StepResult MakeObj(const ScriptRunner& shellExe)
+StepResult RunCompileStep(const ScriptRunner& shellExe)
 {
     QStringList info;
     if (shellExe(QStringLiteral("MyCL.bat"), info))
@@ -34,7 +34,7 @@ StepResult MakeObj(const ScriptRunner& shellExe)
     return StepResult::Failed(info.value(info.size() > 1 ? 1 : 0), line);
 }
 
-StepResult MakeDll(const ScriptRunner& shellExe)
+StepResult RunLinkStep(const ScriptRunner& shellExe)
 {
     QStringList info;
     if (shellExe(QStringLiteral("MyLink.bat"), info))

@@ -53,7 +53,7 @@ private:
     bool fieldOwed_ = false; // a comma was taken, so one more field follows
 };
 
-// The entries of a failed run, read as ShellExe reads "ret.txt": up to 1001 fields; none read
+// The entries of a failed run, read as RunScript reads "ret.txt": up to 1001 fields; none read
 // gives 1001 empty entries; a read failure gives the fields read so far padded to 1001.
 QStringList ReadResultEntries(QIODevice& device);
 

@@ -21,7 +21,7 @@ std::optional<qint64> EditorLine(qint32 fileLine)
     return line >= 1 ? std::optional<qint64>(line) : std::nullopt;
 }
 
-StepResult MakeCode(const QString& workDir, const QString& editorText)
+StepResult WriteSourceFile(const QString& workDir, const QString& editorText)
 {
     QString body = editorText;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

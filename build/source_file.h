@@ -16,10 +16,10 @@ std::optional<qint64> EditorLine(qint32 fileLine);
 // failure "T.cpp" is left as it was and the message says why, in words: the disk is full, the
 // folder is read-only, "T.cpp" is a folder, or a character of the text has no place in the
 // narrow code page (named, with its line).
-StepResult MakeCode(const QString& workDir, const QString& editorText);
+StepResult WriteSourceFile(const QString& workDir, const QString& editorText);
 
-// Everything after the file's second CR LF, less the one CR LF that MakeCode adds after the text
-// (when the file ends with one), with "\n" line breaks; nothing when the file is
-// missing, unreadable or has fewer than two CR LF. When the folder exists but the file does
-// not, an empty "T.cpp" is left behind.
+// Everything after the file's second CR LF, less the one CR LF that WriteSourceFile adds after the
+// text (when the file ends with one), with "\n" line breaks; nothing when the file is missing,
+// unreadable or has fewer than two CR LF. When the folder exists but the file does not, an empty
+// "T.cpp" is left behind.
 std::optional<QString> RestoreCode(const QString& workDir);

@@ -115,8 +115,8 @@ int CommandShell::Run(const QString& scriptPath, QString* startError)
     return exitCode;
 }
 
-bool ShellExe(std::unique_ptr<CommandShell>& shellObj, const QString& workDir, const QString& file,
-              QStringList& info)
+bool RunScript(std::unique_ptr<CommandShell>& shellObj, const QString& workDir, const QString& file,
+               QStringList& info)
 {
     if (!shellObj)
         shellObj = std::make_unique<CommandShell>();

@@ -8,7 +8,7 @@
 // on the null device, its output and messages into a log file of its own (a pipe nobody reads
 // could stall the tools); the calling thread waits until it ends, with no event loop. It gets
 // the environment Vornak was started with, whatever a module's code set since. Owned by the main
-// window as its `ShellObj`, created by the first ShellExe.
+// window as its `ShellObj`, created by its first ShellExe.
 class CommandShell {
 public:
     // The shell is a parameter only so that tests can name one that is missing.
@@ -35,5 +35,5 @@ private:
 // name the script, its exit code and the first line of its output. A script that cannot be
 // started leaves two entries that both hold the reason. Either build step shows them. "ret.txt"
 // is never deleted.
-bool ShellExe(std::unique_ptr<CommandShell>& shellObj, const QString& workDir, const QString& file,
-              QStringList& info);
+bool RunScript(std::unique_ptr<CommandShell>& shellObj, const QString& workDir, const QString& file,
+               QStringList& info);

@@ -241,7 +241,7 @@ bool Finalize(ModuleHandle hDll)
 
 } // namespace
 
-StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
+StepResult LoadModule(const QString& workDir, ModuleHandle& hDll)
 {
     InstallCrashGuard();
     SavedStreams().Save();
@@ -275,11 +275,11 @@ StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll)
     const ModuleStop stop = thrown
                                 ? ModuleStop{QStringLiteral("抛出异常：") + ExceptionText(thrown)}
                                 : StopOf(report, heap, hDll);
-    FreeDLL(hDll);
+    ReleaseModule(hDll);
     return StepResult::Failed(stop.Description(), stop.sourceLine);
 }
 
-CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
+CallOutcome CallEntry(ModuleHandle hDll, const QString& func)
 {
     const QByteArray name = ToNarrow(func);
     // The name as the code page carried it: characters it lacks show as they were lost.
@@ -325,7 +325,7 @@ CallOutcome CallDLL(ModuleHandle hDll, const QString& func)
             stop.sourceLine};
 }
 
-void FreeDLL(ModuleHandle& hDll)
+void ReleaseModule(ModuleHandle& hDll)
 {
     if (hDll) {
         const HeldModule held = HeldModules().take(hDll);

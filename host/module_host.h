@@ -15,7 +15,7 @@ using ModuleHandle = void*;
 // happened, with the line.
 // A rebuilt "T.dll" is always what gets loaded, even while a released module from the same
 // path is still in memory.
-StepResult LoadDLL(const QString& workDir, ModuleHandle& hDll);
+StepResult LoadModule(const QString& workDir, ModuleHandle& hDll);
 
 // What a call left behind for its caller to show.
 struct CallOutcome {
@@ -31,14 +31,14 @@ struct CallOutcome {
 
 // Calls the entry named func of the held module with four zeros. Only the module's own exports
 // count. What it prints goes to the output pane.
-CallOutcome CallDLL(ModuleHandle hDll, const QString& func);
+CallOutcome CallEntry(ModuleHandle hDll, const QString& func);
 
 // Releases the held module, if any; hDll becomes null, so a second call does nothing. Its
 // static destructors run first, guarded: if they crash, the module stays in memory, forgotten.
 // So it does while a thread that started since it was loaded still runs: that thread may be
 // running the module's code. Standard streams that the module redirected and did not put back
 // are restored.
-void FreeDLL(ModuleHandle& hDll);
+void ReleaseModule(ModuleHandle& hDll);
 
 // A thread that the module's code started crashed outside any call: it is parked for good and
 // the module stays in memory. The report for a message box, "函数 “Crash” 启动的线程崩溃：…",

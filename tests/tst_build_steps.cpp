@@ -170,7 +170,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(bool, hasLine);
         QFETCH(int, line);
-        const StepResult result = MakeObj([&](const QString& file, QStringList& messages) {
+        const StepResult result = RunCompileStep([&](const QString& file, QStringList& messages) {
             messages = info;
             return file != QStringLiteral("MyCL.bat");
         });

@@ -98,7 +98,7 @@ QString TestCompileServer::CopyToolchain(const QString& name)
 {
     const QString folder = root_.filePath(name);
     if (!CopyBuiltToolchain(folder) ||
-        !MakeCode(folder + u'/', QStringLiteral("void Demo1() { Print(\"hello\"); }\n")))
+        !WriteSourceFile(folder + u'/', QStringLiteral("void Demo1() { Print(\"hello\"); }\n")))
         return {};
     return folder + u'/';
 }
@@ -195,7 +195,8 @@ void TestCompileServer::changedTHIsPrecompiledAgain()
     QVERIFY(header.open(QIODevice::WriteOnly));
     QCOMPARE(header.write(text), text.size());
     header.close();
-    QVERIFY(MakeCode(folder, QStringLiteral("void Demo1() { Print(VORNAK_CHANGED_MARK); }\n")));
+    QVERIFY(
+        WriteSourceFile(folder, QStringLiteral("void Demo1() { Print(VORNAK_CHANGED_MARK); }\n")));
 
     QCOMPARE(Compile(folder), 0);
     QFile pch(folder + QStringLiteral("stdafx.h.pch"));
@@ -222,14 +223,14 @@ void TestCompileServer::serverDyingAtACompileLeavesThatRunToGpp()
     // Code that takes clang a while, so that the server can be killed in the middle.
     const QString folder = CopyToolchain(QStringLiteral("dies at work"));
     QVERIFY(!folder.isEmpty());
-    QVERIFY(
-        MakeCode(folder, QStringLiteral("#include <regex>\n"
-                                        "void Demo1()\n"
-                                        "{\n"
-                                        "    std::regex a(\"x+\");\n"
-                                        "    std::wregex b(L\"y+\");\n"
-                                        "    std::cout << std::regex_replace(\"xx\", a, \"z\");\n"
-                                        "}\n")));
+    QVERIFY(WriteSourceFile(
+        folder, QStringLiteral("#include <regex>\n"
+                               "void Demo1()\n"
+                               "{\n"
+                               "    std::regex a(\"x+\");\n"
+                               "    std::wregex b(L\"y+\");\n"
+                               "    std::cout << std::regex_replace(\"xx\", a, \"z\");\n"
+                               "}\n")));
     QObject owner;
     QProcess* run = StartCompile(folder, &owner);
     QDeadlineTimer started(30000);

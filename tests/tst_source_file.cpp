@@ -82,7 +82,7 @@ void TestSourceFile::writesExactBytes()
     QFETCH(QString, editor);
     QFETCH(QByteArray, file);
     WriteSource("old content that is longer than the new one, to be replaced whole");
-    QVERIFY(MakeCode(workDir, editor));
+    QVERIFY(WriteSourceFile(workDir, editor));
     QCOMPARE(ReadSource(), file);
 }
 
@@ -139,7 +139,7 @@ void TestSourceFile::roundTripIsExact()
     expected.replace("\r\n", "\n");
     QString current = text;
     for (int cycle = 0; cycle < 3; ++cycle) {
-        QVERIFY(MakeCode(workDir, current));
+        QVERIFY(WriteSourceFile(workDir, current));
         const std::optional<QString> restored = RestoreCode(workDir);
         QVERIFY(restored.has_value());
         QCOMPARE(*restored, expected);
@@ -150,7 +150,7 @@ void TestSourceFile::roundTripIsExact()
 void TestSourceFile::missingFolder()
 {
     const QString missing = workDir + "no/such/folder/";
-    QVERIFY(!MakeCode(missing, "abc"));
+    QVERIFY(!WriteSourceFile(missing, "abc"));
     QVERIFY(!RestoreCode(missing).has_value());
     QVERIFY(!QFile::exists(missing + "T.cpp"));
 }
@@ -166,7 +166,7 @@ void TestSourceFile::sourceThatIsAFolder()
 {
     QVERIFY(QDir(workDir).mkdir("T.cpp"));
     QVERIFY(!RestoreCode(workDir).has_value());
-    QVERIFY(!MakeCode(workDir, "abc"));
+    QVERIFY(!WriteSourceFile(workDir, "abc"));
     QVERIFY(QFileInfo(workDir + "T.cpp").isDir());
 }
 
@@ -185,7 +185,7 @@ void TestSourceFile::unreadableAndUnwritable()
     QVERIFY(!RestoreCode(workDir).has_value());
     QVERIFY(QFile::setPermissions(workDir + "T.cpp", QFile::ReadOwner));
     QVERIFY(QFile::setPermissions(workDir, QFile::ReadOwner | QFile::ExeOwner));
-    QVERIFY(!MakeCode(workDir, "new"));
+    QVERIFY(!WriteSourceFile(workDir, "new"));
     QVERIFY(QFile::setPermissions(workDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QCOMPARE(ReadSource(), kHeader + "abc\r\n");
 }
@@ -201,7 +201,7 @@ void TestSourceFile::largeFile()
     QVERIFY(text.has_value());
     // Every CR LF but the writer's last one is a line break.
     QCOMPARE(text->size(), body.size() - body.count("\r\n") - 1);
-    QVERIFY(MakeCode(workDir, *text));
+    QVERIFY(WriteSourceFile(workDir, *text));
     QCOMPARE(ReadSource(), kHeader + body);
 }
 
@@ -210,7 +210,7 @@ void TestSourceFile::gbkRoundTrip()
     QString why;
     if (!UseGbkLocale(&why))
         QSKIP(qPrintable(why));
-    QVERIFY(MakeCode(workDir, "你好"));
+    QVERIFY(WriteSourceFile(workDir, "你好"));
     QCOMPARE(ReadSource(), kHeader + "\xC4\xE3\xBA\xC3\r\n");
     QCOMPARE(RestoreCode(workDir).value_or("<none>"), QString("你好"));
 }

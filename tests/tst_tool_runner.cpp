@@ -98,7 +98,7 @@ private slots:
         }
         std::unique_ptr<CommandShell> shellObj;
         QStringList entries{"untouched"};
-        QCOMPARE(ShellExe(shellObj, work_, "MyCL.bat", entries), result);
+        QCOMPARE(RunScript(shellObj, work_, "MyCL.bat", entries), result);
         // A missing command's message names the shell's own words after the colon.
         if (info.size() == 2 && info[0].endsWith(QStringLiteral("：")) && entries.size() == 2) {
             QVERIFY2(entries[0].startsWith(info[0]) && entries[0].contains("no-such-tool-17"),
@@ -155,7 +155,7 @@ private slots:
 
         auto shellObj = std::make_unique<CommandShell>(shell);
         QStringList info;
-        QVERIFY(!ShellExe(shellObj, work_, "MyCL.bat", info));
+        QVERIFY(!RunScript(shellObj, work_, "MyCL.bat", info));
         QCOMPARE(info, (QStringList{message, message}));
     }
 
@@ -164,10 +164,10 @@ private slots:
         QVERIFY(WriteFile(work_ + "MyCL.bat", "exit 0\n"));
         std::unique_ptr<CommandShell> shellObj;
         QStringList info;
-        QVERIFY(ShellExe(shellObj, work_, "MyCL.bat", info));
+        QVERIFY(RunScript(shellObj, work_, "MyCL.bat", info));
         CommandShell* const first = shellObj.get();
         QVERIFY(first);
-        QVERIFY(ShellExe(shellObj, work_, "MyCL.bat", info));
+        QVERIFY(RunScript(shellObj, work_, "MyCL.bat", info));
         QCOMPARE(shellObj.get(), first);
     }
 

@@ -249,7 +249,7 @@ int TestToolchain::Run(const QString& folder, const QString& script)
 
 int TestToolchain::Compile(const QString& folder, const QString& code)
 {
-    if (!MakeCode(folder, code))
+    if (!WriteSourceFile(folder, code))
         return -1;
     return Run(folder, QStringLiteral("MyCL.bat"));
 }
