@@ -1,3 +1,4 @@
+#include "crash_guard.h"
 #include "gbk_locale.h"
 #include "main_window.h"
 #include "module_host.h"
@@ -106,6 +107,9 @@ void TestRunCycle::initTestCase()
     std::setlocale(LC_ALL, "C.UTF-8");
     QVERIFY2(QFileInfo::exists(VORNAK_TOOLCHAIN_DIR "/MyCL.bat"),
              "build the toolchain folder first");
+    // As main() does: the guard's handlers belong to Vornak's state from the start, so that a
+    // row run on its own compares the same state as in the whole program.
+    InstallCrashGuard();
 }
 
 void TestRunCycle::init()
