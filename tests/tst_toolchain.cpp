@@ -3,6 +3,7 @@
 // way Vornak reads it; the built "T.dll" is loaded with dlopen and its entries called.
 #include "gbk_locale.h"
 #include "narrow_text.h"
+#include "result_file.h"
 #include "source_file.h"
 #include "toolchain_copy.h"
 
@@ -37,36 +38,12 @@ void CollectOutput(const char* text)
     printed << QByteArray(text);
 }
 
-// The fields of a result file as Vornak reads them: fields end at "," or at the end of a line
-// (LF or CR LF), leading blanks are skipped, a field that begins with '"' runs to the next '"'.
+// The fields of a result file as Vornak reads them, without the empty ones it pads them with.
 QStringList ReadEntries(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QString text = FromNarrow(file.readAll());
-    const auto atEnd = [&](qsizetype i) {
-        return text[i] == u',' || text[i] == u'\n' ||
-               (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n');
-    };
-    QStringList entries;
-    qsizetype i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && text[i] == u' ')
-            ++i;
-        QString field;
-        if (i < text.size() && text[i] == u'"') {
-            const qsizetype close = text.indexOf(u'"', i + 1);
-            const qsizetype end = close < 0 ? text.size() : close;
-            field = text.mid(i + 1, end - i - 1);
-            i = end + 1;
-        }
-        while (i < text.size() && !atEnd(i))
-            field += text[i++];
-        entries << field;
-        if (i < text.size())
-            i += text[i] == u'\r' ? 2 : 1;
-    }
+    QStringList entries = ReadResultFile(path);
+    while (!entries.isEmpty() && entries.last().isEmpty())
+        entries.removeLast();
     return entries;
 }
 
