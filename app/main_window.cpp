@@ -37,6 +37,13 @@
 
 namespace {
 
+// text, followed by "（第 N 行）" with N the editor's line of "T.cpp" line sourceLine, if any.
+QString WithEditorLine(const QString& text, std::optional<int> sourceLine)
+{
+    const std::optional<qint64> line = sourceLine ? EditorLine(*sourceLine) : std::nullopt;
+    return line ? text + QStringLiteral("（第 %1 行）").arg(*line) : text;
+}
+
 // The busy pointer while the window waits for a build; put back on every way out.
 class BusyPointer {
 public:
@@ -282,7 +289,9 @@ bool FormMain::Show(const StepResult& result, const QString& prefix)
     if (result.sourceLine)
         SelectSourceLine(*result.sourceLine);
     static_cast<StatusLine*>(lalStat)->SetWarning(false);
-    lalStat->setText(prefix + result.message);
+    lalStat->setText(prefix + (result.messageNamesLine
+                                   ? WithEditorLine(result.message, result.sourceLine)
+                                   : result.message));
     return false;
 }
 
@@ -379,8 +388,8 @@ void FormMain::ShowReport(const CallOutcome& outcome)
     if (outcome.report) {
         // What was typed or clicked during the call must not answer the box.
         busyInput->FreeNow();
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"), *outcome.report,
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Vornak"),
+                        WithEditorLine(*outcome.report, outcome.sourceLine), QMessageBox::Ok, this);
         box.exec();
     }
     if (outcome.sourceLine)

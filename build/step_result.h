@@ -11,11 +11,13 @@ struct StepResult {
     QString message;
     // The line of "T.cpp" to select in the editor, when the failure has one.
     std::optional<qint32> sourceLine;
+    // The message is about that line: the window adds "（第 N 行）", N the editor's line.
+    bool messageNamesLine = false;
 
     explicit operator bool() const { return ok; }
 
     static StepResult Failed(QString message, std::optional<qint32> line = std::nullopt)
     {
-        return {false, std::move(message), line};
+        return {false, std::move(message), line, false};
     }
 };

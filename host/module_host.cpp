@@ -14,7 +14,6 @@
 #include "output_pane.h"
 #include "process_state.h"
 #include "raw_output.h"
-#include "source_file.h"
 #include "standard_streams.h"
 
 #include <QHash>
@@ -50,14 +49,13 @@ struct ModuleStop {
     std::optional<int> sourceLine; // the line of "T.cpp" whose code was running
     bool heapBroken = false;       // see HeapWatch: no line is looked up
 
-    // what, followed by "（第 N 行）" with N the editor's line, when there is one.
+    // what; the window adds the editor's line that sourceLine is.
     QString Description() const
     {
         if (heapBroken)
             return what + QStringLiteral("。内存堆已损坏，Vornak 可能不稳定：代码已保存在 "
                                          "“T.cpp”，请关闭 Vornak 再重新打开。");
-        const std::optional<qint64> line = sourceLine ? EditorLine(*sourceLine) : std::nullopt;
-        return line ? what + QStringLiteral("（第 %1 行）").arg(*line) : what;
+        return what;
     }
 };
 
@@ -276,7 +274,9 @@ StepResult LoadModule(const QString& workDir, ModuleHandle& hDll)
                                 ? ModuleStop{QStringLiteral("抛出异常：") + ExceptionText(thrown)}
                                 : StopOf(report, heap, hDll);
     ReleaseModule(hDll);
-    return StepResult::Failed(stop.Description(), stop.sourceLine);
+    StepResult failed = StepResult::Failed(stop.Description(), stop.sourceLine);
+    failed.messageNamesLine = stop.sourceLine.has_value();
+    return failed;
 }
 
 CallOutcome CallEntry(ModuleHandle hDll, const QString& func)

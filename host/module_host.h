@@ -25,7 +25,8 @@ struct CallOutcome {
     // The module's code crashed or ended by exit(): the module must be released, and its
     // static state starts over when it is loaded again.
     bool moduleSpent = false;
-    // The "T.cpp" line to show the user.
+    // The "T.cpp" line to show the user; the report is about it, and the window adds
+    // "（第 N 行）" with N the editor's line.
     std::optional<int> sourceLine;
 };
 
