@@ -85,14 +85,6 @@ bool WriteFile(const char* path, const std::string& text)
     return static_cast<bool>(file);
 }
 
-// The runtime runs the module's static initializers itself when it names their section.
-bool RuntimeRunsInitializers()
-{
-    std::ifstream source("module_runtime.cpp", std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(source)), {});
-    return text.find("vornak_init") != std::string::npos;
-}
-
 // Resident memory, in bytes.
 long ResidentBytes()
 {
@@ -215,7 +207,8 @@ public:
         : watched_({"stdafx.h", "T.h", "module_runtime.cpp", "settings.sh", "compile-server"}),
           compiler_(folder), heavy_(self)
     {
-        compiler_.SetInitializersToRuntime(RuntimeRunsInitializers());
+        // "Config" in rt.o runs a module's static initializers, under Vornak's guard.
+        compiler_.SetInitializersToRuntime(true);
     }
 
     bool Prepare(std::string& log) { return compiler_.PreparePch(log) && linker_.Prepare(log); }
