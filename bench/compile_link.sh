@@ -23,51 +23,14 @@ folder="$scratch/tool chain"
 cp -a "$toolchain" "$folder"
 [ -z "$other" ] || cp -a "$other" "$scratch/other chain"
 
-cat >"$scratch/snippet.cpp" <<'SNIPPET'
-#include <algorithm>
-#include <iostream>
-#include <map>
-#include <string>
-#include <vector>
-
-struct Item {
-    std::string name;
-    int count;
-};
-
-void Demo1()
-{
-    std::vector<Item> items{{"apple", 3}, {"pear", 5}, {"plum", 1}, {"fig", 4}};
-    std::sort(items.begin(), items.end(),
-              [](const Item& a, const Item& b) { return a.count > b.count; });
-    std::map<std::string, int> byName;
-    for (const Item& item : items)
-        byName[item.name] += item.count;
-    std::string line;
-    int total = 0;
-    for (const auto& [name, count] : byName) {
-        line += name + '=' + std::to_string(count) + ' ';
-        total += count;
-    }
-    std::cout << line << "total=" << total << '\n';
-    auto best = std::max_element(items.begin(), items.end(),
-                                 [](const Item& a, const Item& b) { return a.count < b.count; });
-    std::cout << "best: " << best->name << std::endl;
-}
-SNIPPET
+cp "$source_dir/bench/families/snippet30.cpp" "$scratch/snippet.cpp"
 # "T.cpp" as Vornak writes it: two include lines, the code, CR LF line breaks.
 { printf '#include "stdafx.h"\n#include "T.h"\n'; cat "$scratch/snippet.cpp"; } |
     sed 's/$/\r/' >"$folder/T.cpp"
 [ -z "$other" ] || cp "$folder/T.cpp" "$scratch/other chain/T.cpp"
 
 cd "$scratch" # not the toolchain folder
-elapsed=0
-measure() { # runs the command in this shell, sets elapsed to its wall time in microseconds
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    local end=$EPOCHREALTIME
-    elapsed=$(( (${end/./} - ${start/./}) ))
-}
+. "$source_dir/bench/measure.sh"
 compile() { /bin/sh "$folder/MyCL.bat"; }
 other_compile() { /bin/sh "$scratch/other chain/MyCL.bat"; }
 other_link() { /bin/sh "$scratch/other chain/MyLink.bat"; }

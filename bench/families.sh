@@ -23,13 +23,7 @@ for snippet in "$source_dir"/bench/families/*.cpp; do
 done
 
 cd "$scratch" # not the toolchain folder
-elapsed=0
-measure() { # runs the command in this shell, sets elapsed to its wall time in microseconds
-    local start=$EPOCHREALTIME
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    local end=$EPOCHREALTIME
-    elapsed=$(( (${end/./} - ${start/./}) ))
-}
+. "$source_dir/bench/measure.sh"
 # "T.cpp" as Vornak writes it: two include lines, the code, CR LF line breaks.
 write_code() {
     { printf '#include "stdafx.h"\n#include "T.h"\n'; cat "$source_dir/bench/families/$1.cpp"; } |
