@@ -91,32 +91,40 @@ void Forward(const char* data, std::size_t size)
     Send(text, start, text.size());
 }
 
+// A stream buffer that passes every write on at once, to Write.
+template <class Char> class WritingBuffer : public std::basic_streambuf<Char> {
+protected:
+    using Traits = typename std::basic_streambuf<Char>::traits_type;
+    using Int = typename std::basic_streambuf<Char>::int_type;
+
+    virtual void Write(const Char* data, std::size_t size) = 0;
+
+    Int overflow(Int ch) override
+    {
+        if (!Traits::eq_int_type(ch, Traits::eof())) {
+            const Char c = Traits::to_char_type(ch);
+            Write(&c, 1);
+        }
+        return Traits::not_eof(ch);
+    }
+
+    std::streamsize xsputn(const Char* s, std::streamsize n) override
+    {
+        Write(s, static_cast<std::size_t>(n));
+        return n;
+    }
+};
+
 // The buffer of std::cout, or of std::cerr and std::clog: it leads to the output routine, or to
 // the C stream it follows (stdout, stderr) while the module's code has reopened that on a file.
-class ForwardingBuffer : public std::streambuf {
+class ForwardingBuffer : public WritingBuffer<char> {
 public:
     // follows: the C stream variable; ours: the FILE that leads to the output routine.
     ForwardingBuffer(std::FILE** follows, std::FILE* const* ours) : follows_(follows), ours_(ours)
     {}
 
-protected:
-    int_type overflow(int_type ch) override
-    {
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            const char c = traits_type::to_char_type(ch);
-            Write(&c, 1);
-        }
-        return traits_type::not_eof(ch);
-    }
-
-    std::streamsize xsputn(const char* s, std::streamsize n) override
-    {
-        Write(s, static_cast<std::size_t>(n));
-        return n;
-    }
-
 private:
-    void Write(const char* data, std::size_t size)
+    void Write(const char* data, std::size_t size) override
     {
         std::FILE* stream = *follows_;
         if (stream && *ours_ && stream != *ours_)
@@ -156,22 +164,8 @@ void ForwardWide(const wchar_t* data, std::size_t size)
     Forward(narrow.data(), narrow.size());
 }
 
-class WideForwardingBuffer : public std::wstreambuf {
-protected:
-    int_type overflow(int_type ch) override
-    {
-        if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-            const wchar_t c = traits_type::to_char_type(ch);
-            ForwardWide(&c, 1);
-        }
-        return traits_type::not_eof(ch);
-    }
-
-    std::streamsize xsputn(const wchar_t* s, std::streamsize n) override
-    {
-        ForwardWide(s, static_cast<std::size_t>(n));
-        return n;
-    }
+class WideForwardingBuffer : public WritingBuffer<wchar_t> {
+    void Write(const wchar_t* data, std::size_t size) override { ForwardWide(data, size); }
 };
 
 ssize_t WriteCookie(void*, const char* data, std::size_t size)
