@@ -21,22 +21,14 @@ if [ -x ./compile-client ]; then
     esac
 fi
 
-# A user types "Demo1" for "void Demo1()": functions are exported under their plain names
-# too (exports.awk), in the code page the user types them in. readelf, not nm: nm loads the
-# linker plugins first, which takes longer. The aliases go to g++ in a response file: many
+# As the compile server does for its own T.o, link-prepare hands the static initializers to
+# "Config" (module_runtime.cpp), where Vornak can guard them, instead of the loader, and writes
+# the options that export functions under their plain names too ("Demo1" for "void Demo1()"),
+# in the code page the user types them in. They go to the linker in a response file: many
 # functions would make a command line longer than the system allows.
 set_code_flags
-if [ -z "$charset_flags" ]; then
-    readelf -sW -U hex T.o 2>link.log | awk -f exports.awk >link.aliases
-else
-    readelf -sW -U hex T.o 2>link.log | awk -v encode=1 -f exports.awk |
-        iconv -c -f UTF-8 -t "$charset" | LC_ALL=C awk -v decode=1 -f exports.awk >link.aliases
-fi
+./link-prepare ${charset_flags:+"$charset"} 2>link.log || fail
 
-# The module's static initializers are run by "Config" (module_runtime.cpp), where Vornak can
-# guard them, not by the loader: out of .init_array, into a plain section the runtime finds.
-objcopy --rename-section .init_array=vornak_init,alloc,load,contents,data T.o 2>link.log || fail
-
-g++ $link_flags -o T.dll.new T.o rt.o @link.aliases 2>link.log || fail
+g++ $link_flags -o T.dll.new T.o rt.o -Wl,@link.aliases 2>link.log || fail
 # A replacement in one step: a failed link leaves the old module in place.
 mv -f T.dll.new T.dll

@@ -12,7 +12,6 @@ set(VORNAK_TOOLCHAIN_FILES
     prepare.sh
     compile_errors.awk
     link_errors.awk
-    exports.awk
     stdafx.h
     heavy.h
     T.h
@@ -65,14 +64,14 @@ add_custom_target(toolchain ALL
     COMMAND ${CMAKE_COMMAND} -DSAMPLE=${VORNAK_TOOLCHAIN_SOURCE}/sample.cpp
             -DTARGET=${VORNAK_TOOLCHAIN_DIR}/T.cpp -P ${VORNAK_TOOLCHAIN_SOURCE}/place_sample.cmake
     VERBATIM)
-add_dependencies(toolchain compile-client)
+add_dependencies(toolchain compile-client link-prepare)
 add_dependencies(vornak toolchain)
 
 # cmake --install: the same files in DIR/cl/, the sample only where no "T.cpp" is, and the
 # precompiled header and rt.o made there, in place, so that the first Run is fast.
 list(TRANSFORM VORNAK_TOOLCHAIN_FILES PREPEND ${VORNAK_TOOLCHAIN_SOURCE}/
      OUTPUT_VARIABLE _toolchain_sources)
-install(TARGETS compile-server compile-client RUNTIME DESTINATION cl)
+install(TARGETS compile-server compile-client link-prepare RUNTIME DESTINATION cl)
 install(FILES ${_toolchain_sources} DESTINATION cl)
 install(CODE "
     get_filename_component(prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)

@@ -45,7 +45,7 @@ void TestInstall::installsProgramToolchainAndDesktopEntry()
     QVERIFY(QFileInfo(prefix + "/vornak").isExecutable());
     for (const char* file : {"MyCL.bat", "MyLink.bat", "stdafx.h", "T.h", "T.cpp", "rt.o"})
         QVERIFY2(QFileInfo::exists(prefix + "/cl/" + file), file);
-    for (const char* program : {"compile-server", "compile-client"})
+    for (const char* program : {"compile-server", "compile-client", "link-prepare"})
         QVERIFY2(QFileInfo(prefix + "/cl/" + program).isExecutable(), program);
     // Made in place, so the first Run does not have to make them: g++'s, and the compile
     // server's, which must be newer than the server too.

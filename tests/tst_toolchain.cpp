@@ -139,6 +139,14 @@ QSet<QString> MappedHeavyLibraries()
     return names;
 }
 
+// One row for each way a module is built: by the compile server, or by the scripts' g++.
+void BuildPathRows()
+{
+    QTest::addColumn<bool>("server");
+    QTest::newRow("server") << true;
+    QTest::newRow("g++") << false;
+}
+
 } // namespace
 
 class TestToolchain : public QObject {
@@ -166,6 +174,8 @@ private slots:
     void rangesAndViewsCompile();
     void lineTablesNameTheUsersLine();
     void initializersAreLeftToARuntimeThatRunsThem();
+    void initializersRunInTheLoadersOrder_data();
+    void initializersRunInTheLoadersOrder();
     void streamsAreRestoredOnRelease();
     void gbkTextArrivesInGbk_data();
     void gbkTextArrivesInGbk();
@@ -175,6 +185,8 @@ private slots:
 
 private:
     QString CopyToolchain(const QString& name);
+    // A copy that the compile server builds in, or that the scripts' g++ path does (no client).
+    QString CopyToolchainFor(bool server, const QString& name);
     int Run(const QString& folder, const QString& script);
     int Compile(const QString& code) { return Compile(work_, code); }
     int Compile(const QString& folder, const QString& code);
@@ -210,6 +222,14 @@ QString TestToolchain::CopyToolchain(const QString& name)
     if (!CopyBuiltToolchain(folder))
         return {};
     return folder + u'/';
+}
+
+QString TestToolchain::CopyToolchainFor(bool server, const QString& name)
+{
+    const QString folder = CopyToolchain(name);
+    if (folder.isEmpty() || (!server && !QFile::remove(folder + QStringLiteral("compile-client"))))
+        return {};
+    return folder;
 }
 
 int TestToolchain::Run(const QString& folder, const QString& script)
@@ -377,10 +397,8 @@ void TestToolchain::staleHeaderIsPrecompiledAgain()
     QFETCH(bool, server);
     QFETCH(QString, change);
     // A folder for each row: a running server would still have the old header in memory.
-    const QString folder = CopyToolchain(QString::fromUtf8(QTest::currentDataTag()));
+    const QString folder = CopyToolchainFor(server, QString::fromUtf8(QTest::currentDataTag()));
     QVERIFY(!folder.isEmpty());
-    if (!server)
-        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
     const QString pch =
         folder + (server ? QStringLiteral("stdafx.h.pch") : QStringLiteral("stdafx.h.gch"));
     const QByteArray flags = ReadFile(folder + QStringLiteral("stdafx.flags"));
@@ -526,10 +544,8 @@ void TestToolchain::entryNames()
     static QString built[2];
     QString& folder = built[server];
     if (folder.isEmpty()) {
-        folder = server ? work_ : CopyToolchain(QStringLiteral("g++ names"));
+        folder = server ? work_ : CopyToolchainFor(false, QStringLiteral("g++ names"));
         QVERIFY(!folder.isEmpty());
-        if (!server)
-            QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
         QCOMPARE(Compile(folder,
                          QStringLiteral("void Demo1() { Print(\"Demo1\"); }\n"
                                         "extern \"C\" void Plain() { Print(\"Plain\"); }\n"
@@ -552,9 +568,7 @@ void TestToolchain::entryNames()
 
 void TestToolchain::exportsLongerThanACommandLineLink_data()
 {
-    QTest::addColumn<bool>("server"); // else the scripts' g++
-    QTest::newRow("server") << true;
-    QTest::newRow("g++") << false;
+    BuildPathRows();
 }
 
 void TestToolchain::exportsLongerThanACommandLineLink()
@@ -562,11 +576,9 @@ void TestToolchain::exportsLongerThanACommandLineLink()
     // Each function is exported under its plain name too: 3,000 names of 400 characters take
     // more than the 2 MB that a command line may hold, as 100,000 short ones do.
     QFETCH(bool, server);
-    const QString folder = CopyToolchain(server ? QStringLiteral("long names, server")
-                                                : QStringLiteral("long names, g++"));
+    const QString folder =
+        CopyToolchainFor(server, QStringLiteral("long names, ") + QTest::currentDataTag());
     QVERIFY(!folder.isEmpty());
-    if (!server)
-        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
     const QString stem(390, u'n');
     QString code;
     for (int i = 0; i < 3000; ++i)
@@ -646,6 +658,32 @@ void TestToolchain::initializersAreLeftToARuntimeThatRunsThem()
     QCOMPARE(RunEntry(work_, "Demo1"), QByteArray("7"));
 }
 
+void TestToolchain::initializersRunInTheLoadersOrder_data()
+{
+    BuildPathRows();
+}
+
+void TestToolchain::initializersRunInTheLoadersOrder()
+{
+    QFETCH(bool, server);
+    const QString folder =
+        server ? work_ : CopyToolchainFor(false, QStringLiteral("g++ initializer order"));
+    QVERIFY(!folder.isEmpty());
+    // Priorities first, lowest first, whatever their order in the code; then the rest in the
+    // order of their definitions, an inline variable's before those defined after it.
+    QVERIFY(
+        Build(folder, QStringLiteral("#include <cstring>\n"
+                                     "char order[8];\n"
+                                     "int Note(char c) { order[strlen(order)] = c; return 0; }\n"
+                                     "[[gnu::constructor(200)]] void Second() { Note('2'); }\n"
+                                     "[[gnu::constructor(101)]] void First() { Note('1'); }\n"
+                                     "inline int early = Note('i');\n"
+                                     "int a = Note('a');\n"
+                                     "int b = Note('b');\n"
+                                     "void Demo1() { Print(order); }\n")));
+    QCOMPARE(RunEntry(folder, "Demo1"), QByteArray("12iab"));
+}
+
 void TestToolchain::streamsAreRestoredOnRelease()
 {
     QVERIFY(Build(
@@ -702,10 +740,9 @@ void TestToolchain::gbkTextArrivesInGbk()
     QCOMPARE(NarrowCodeset(), QByteArray("GBK"));
 
     // A folder of its own: g++'s precompiled header is remade for GBK.
-    const QString folder = CopyToolchain(QStringLiteral("gbk ") + QTest::currentDataTag());
+    const QString folder =
+        CopyToolchainFor(server, QStringLiteral("gbk ") + QTest::currentDataTag());
     QVERIFY(!folder.isEmpty());
-    if (!server)
-        QVERIFY(QFile::remove(folder + QStringLiteral("compile-client")));
     const QProcessEnvironment utf8 = environment_;
     const auto restoreEnvironment = qScopeGuard([&] { environment_ = utf8; });
     environment_.insert(QStringLiteral("LOCPATH"), locales);

@@ -1,5 +1,7 @@
 #include "export_aliases.h"
 
+#include "source_charset.h"
+
 #include <cctype>
 #include <map>
 #include <set>
@@ -35,6 +37,19 @@ bool IsIdentifier(std::string_view name)
             return false;
     }
     return true;
+}
+
+// One argument of a response file, as the linker reads it: in double quotes, with a backslash
+// before every double quote and backslash (a byte 0x5C can end a character of GBK).
+std::string QuotedForResponseFile(const std::string& argument)
+{
+    std::string quoted = "\"";
+    for (char c : argument) {
+        if (c == '"' || c == '\\')
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted + '"';
 }
 
 } // namespace
@@ -90,4 +105,16 @@ std::vector<ExportAlias> ExportAliases(const std::vector<DefinedSymbol>& symbols
             aliases.push_back({name, candidates.some});
     }
     return aliases;
+}
+
+std::string AliasResponseFile(const std::vector<ExportAlias>& aliases, const std::string& charset)
+{
+    std::string options;
+    for (const ExportAlias& alias : aliases) {
+        const std::string name =
+            charset.empty() ? alias.name : ConvertText(alias.name, "UTF-8", charset);
+        if (!name.empty())
+            options += QuotedForResponseFile("--defsym=" + name + '=' + alias.target) + '\n';
+    }
+    return options;
 }

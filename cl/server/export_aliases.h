@@ -20,3 +20,8 @@ struct ExportAlias {
 // function, the runtime's Config) or when it has several overloads of which none takes no
 // arguments. Names may hold any characters the compiler accepts ("测试").
 std::vector<ExportAlias> ExportAliases(const std::vector<DefinedSymbol>& symbols);
+
+// The aliases as linker options ("--defsym=Demo1=_Z5Demo1v"), one per line of a response file:
+// a module of 100,000 functions needs more than the 2 MB that the kernel allows for a command
+// line. `charset`: the code page the user types names in, when not UTF-8.
+std::string AliasResponseFile(const std::vector<ExportAlias>& aliases, const std::string& charset);

@@ -1,10 +1,8 @@
 #include "module_linker.h"
 
+#include "elf_object.h"
 #include "export_aliases.h"
-#include "source_charset.h"
-
-#include <llvm/Object/ObjectFile.h>
-#include <llvm/Support/Error.h>
+#include "whole_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,19 +18,6 @@ namespace {
 
 // The linker's export aliases, in the folder the server works in.
 constexpr const char* kAliasFile = "link.aliases";
-
-// One argument of a response file, as the linker reads it: in double quotes, with backslashes
-// before double quotes and backslashes.
-std::string QuotedForResponseFile(const std::string& argument)
-{
-    std::string quoted = "\"";
-    for (char c : argument) {
-        if (c == '"' || c == '\\')
-            quoted += '\\';
-        quoted += c;
-    }
-    return quoted + '"';
-}
 
 // The words of one line of "g++ -###" output: blank-separated, some in double quotes.
 std::vector<std::string> SplitQuoted(const std::string& line)
@@ -59,35 +44,6 @@ std::vector<std::string> SplitQuoted(const std::string& line)
         words.push_back(word);
     }
     return words;
-}
-
-std::vector<DefinedSymbol> DefinedSymbols(const char* path)
-{
-    std::vector<DefinedSymbol> symbols;
-    auto object = llvm::object::ObjectFile::createObjectFile(path);
-    if (!object) {
-        llvm::consumeError(object.takeError());
-        return symbols;
-    }
-    for (const llvm::object::SymbolRef& symbol : object->getBinary()->symbols()) {
-        auto flags = symbol.getFlags();
-        auto name = symbol.getName();
-        auto type = symbol.getType();
-        if (!flags || !name || !type) {
-            if (!flags)
-                llvm::consumeError(flags.takeError());
-            if (!name)
-                llvm::consumeError(name.takeError());
-            if (!type)
-                llvm::consumeError(type.takeError());
-            continue;
-        }
-        using Ref = llvm::object::SymbolRef;
-        if ((*flags & Ref::SF_Undefined) || !(*flags & Ref::SF_Global) || name->empty())
-            continue;
-        symbols.push_back({name->str(), *type == Ref::ST_Function, !(*flags & Ref::SF_Weak)});
-    }
-    return symbols;
 }
 
 } // namespace
@@ -148,24 +104,12 @@ void ModuleLinker::Start(const std::string& charset, const std::string& library)
     args.push_back("rt.o");
     if (!library.empty())
         args.insert(args.end(), {library, "--enable-new-dtags", "-rpath", "$ORIGIN"});
-    // A user types "Demo1" for "void Demo1()", in the code page of the locale. The aliases go
-    // to the linker in a response file: a module of 100,000 functions needs more than the 2 MB
-    // that the kernel allows for a command line (posix_spawn fails with E2BIG).
-    std::string aliases;
-    for (const ExportAlias& alias : ExportAliases(DefinedSymbols("T.o"))) {
-        const std::string name =
-            charset.empty() ? alias.name : ConvertText(alias.name, "UTF-8", charset);
-        if (!name.empty())
-            aliases += QuotedForResponseFile("--defsym=" + name + '=' + alias.target) + '\n';
-    }
-    if (!aliases.empty()) {
-        if (FILE* file = std::fopen(kAliasFile, "w")) {
-            const bool written =
-                std::fwrite(aliases.data(), 1, aliases.size(), file) == aliases.size();
-            if (std::fclose(file) == 0 && written)
-                args.push_back(std::string("@") + kAliasFile);
-        }
-    }
+    // A user types "Demo1" for "void Demo1()", in the code page of the locale.
+    std::string object;
+    ReadWholeFile("T.o", object);
+    const std::string aliases = AliasResponseFile(ExportAliases(DefinedSymbols(object)), charset);
+    if (!aliases.empty() && WriteWholeFile(kAliasFile, aliases))
+        args.push_back(std::string("@") + kAliasFile);
     args.insert(args.end(), command_.begin() + objectsAt_, command_.end());
 
     std::vector<char*> argv;

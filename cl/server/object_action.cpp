@@ -1,7 +1,8 @@
 #include "object_action.h"
 
-#include "init_section.h"
+#include "elf_object.h"
 #include "source_line_tables.h"
+#include "whole_file.h"
 
 #include <clang/Basic/Diagnostic.h>
 #include <clang/Basic/SourceManager.h>
@@ -76,8 +77,6 @@ void ObjectAction::EndSourceFileAction()
     std::unique_ptr<llvm::Module> module = takeModule();
     if (!module || compiler.getDiagnostics().hasErrorOccurred())
         return;
-    if (initializersToRuntime_)
-        MoveInitializersToSection(*module);
     KeepLineTablesOfSourceOnly(*module);
 
     // clang's own handler went with the code generator's consumer.
@@ -85,22 +84,26 @@ void ObjectAction::EndSourceFileAction()
     auto messages = std::make_unique<BackendMessages>(compiler, failed);
     BackendMessages* backend = messages.get();
     module->getContext().setDiagnosticHandler(std::move(messages));
-    std::error_code error;
-    auto object = std::make_unique<llvm::raw_fd_ostream>("T.o.new", error);
-    if (!error)
-        clang::EmitBackendOutput(compiler.getDiagnostics(), compiler.getHeaderSearchOpts(),
-                                 compiler.getCodeGenOpts(), compiler.getTargetOpts(),
-                                 compiler.getLangOpts(), module->getDataLayoutStr(), module.get(),
-                                 clang::Backend_EmitObj, std::move(object));
+    llvm::SmallString<0> generated;
+    clang::EmitBackendOutput(
+        compiler.getDiagnostics(), compiler.getHeaderSearchOpts(), compiler.getCodeGenOpts(),
+        compiler.getTargetOpts(), compiler.getLangOpts(), module->getDataLayoutStr(), module.get(),
+        clang::Backend_EmitObj, std::make_unique<llvm::raw_svector_ostream>(generated));
     backendLog_ = backend->Text();
-    if (error)
-        backendLog_ += "T.o: error: cannot write T.o: " + error.message() + '\n';
-    written_ = !error && !failed && !compiler.getDiagnostics().hasErrorOccurred();
-    if (written_ && std::rename("T.o.new", "T.o") != 0) {
+    if (failed || compiler.getDiagnostics().hasErrorOccurred())
+        return;
+    std::string object(generated.str());
+    std::string error;
+    if (initializersToRuntime_ && !MoveInitializersToRuntime(object, error)) {
+        backendLog_ +=
+            "T.o: error: cannot hand the static initializers to the runtime: " + error + '\n';
+        return;
+    }
+    // Replaced in one step: a failed compile leaves the last T.o as it was.
+    written_ = WriteWholeFile("T.o.new", object) && std::rename("T.o.new", "T.o") == 0;
+    if (!written_) {
         // Said as the compile's own error, not left for "failed without giving a reason".
         backendLog_ += std::string("T.o: error: cannot write T.o: ") + std::strerror(errno) + '\n';
-        written_ = false;
-    }
-    if (!written_)
         std::remove("T.o.new");
+    }
 }

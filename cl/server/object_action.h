@@ -4,8 +4,8 @@
 
 #include <string>
 
-// Compiles into "T.o": clang's own code generation, but with the module in hand between
-// generating and writing it, so that the static initializers can be moved for the runtime
+// Compiles into "T.o": clang's own code generation, but with the object in hand between
+// generating and writing it, so that the static initializers can be handed to the runtime
 // (when asked), and while the source manager is still there to place the code generator's
 // messages (an invalid instruction in inline asm) at their line of T.cpp.
 class ObjectAction : public clang::EmitLLVMOnlyAction {

@@ -18,6 +18,7 @@
 #include "request_answer.h"
 #include "server_address.h"
 #include "watched_files.h"
+#include "whole_file.h"
 
 #include <llvm/Support/TargetSelect.h>
 
@@ -26,8 +27,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <malloc.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -78,13 +77,6 @@ void Reply(int connection, const std::string& answer)
     [[maybe_unused]] const ssize_t written = write(connection, line.data(), line.size());
 }
 
-bool WriteFile(const char* path, const std::string& text)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    return static_cast<bool>(file);
-}
-
 // Resident memory, in bytes.
 long ResidentBytes()
 {
@@ -96,12 +88,6 @@ long ResidentBytes()
         std::fclose(statm);
     }
     return resident * sysconf(_SC_PAGESIZE);
-}
-
-std::string ReadText(const char* path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
 void InitializeCodeGeneration()
@@ -234,7 +220,9 @@ public:
         // Code that includes a heavy header gets the heavy precompiled header once it is
         // made; until then the small one, and the heavy one is made when the server is idle.
         std::string library;
-        if (heavy_.Wanted(ReadText("T.cpp"))) {
+        std::string source;
+        ReadWholeFile("T.cpp", source);
+        if (heavy_.Wanted(source)) {
             library = heavy_.ReadyLibrary();
             if (library.empty())
                 heavy_.Request();
@@ -253,7 +241,7 @@ public:
             }
             library.clear();
         }
-        WriteFile("cl.log", log);
+        WriteWholeFile("cl.log", log);
         compiled_ = done ? StampOf("T.o") : FileStamp{};
         linkPending_ = done;
         charset_ = charset;
@@ -320,7 +308,7 @@ int main(int argc, char** argv)
     ClangServerWork work(folder, self);
     std::string log;
     if (!work.Prepare(log)) {
-        WriteFile("cl.log", log);
+        WriteWholeFile("cl.log", log);
         return 1;
     }
     if (ready >= 0) {
