@@ -7,6 +7,7 @@
 #include "main_window.h"
 #include "status_line.h"
 #include "toolchain_copy.h"
+#include "window_under_test.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,7 +24,7 @@
 #include <clocale>
 #include <memory>
 
-class TestBuildDiagnostics : public QObject {
+class TestBuildDiagnostics : public QObject, private WindowUnderTest {
     Q_OBJECT
 
 private slots:
@@ -52,10 +53,6 @@ private:
 
     std::unique_ptr<QTemporaryDir> folder;
     QString workDir;
-    std::unique_ptr<FormMain> window;
-    CodeEditor* txtCode = nullptr;
-    QPlainTextEdit* txtOut = nullptr;
-    StatusLine* lalStat = nullptr;
 };
 
 void TestBuildDiagnostics::initTestCase()
@@ -83,19 +80,13 @@ void TestBuildDiagnostics::OpenWindow(bool withServer)
 {
     if (!withServer)
         QVERIFY(QFile::remove(workDir + "compile-client"));
-    window = std::make_unique<FormMain>(workDir);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    txtCode = window->findChild<CodeEditor*>("txtCode");
-    txtOut = window->findChild<QPlainTextEdit*>("txtOut");
-    lalStat = window->findChild<StatusLine*>("lalStat");
-    QVERIFY(txtCode && txtOut && lalStat);
+    QVERIFY(OpenWindowOn(workDir));
 }
 
 QString TestBuildDiagnostics::Run(const QString& code, const QString& entry)
 {
     txtCode->setPlainText(code);
-    window->findChild<QLineEdit*>("txtFunc")->setText(entry);
+    txtFunc->setText(entry);
     QString text;
     QTimer::singleShot(0, this, [&text] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -103,7 +94,7 @@ QString TestBuildDiagnostics::Run(const QString& code, const QString& entry)
             box->close();
         }
     });
-    QTest::mouseClick(window->findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
+    QTest::mouseClick(cmdRun, Qt::LeftButton);
     return text;
 }
 

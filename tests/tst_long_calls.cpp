@@ -2,6 +2,7 @@
 #include "call_watch.h"
 #include "main_window.h"
 #include "toolchain_copy.h"
+#include "window_under_test.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,7 +37,7 @@ extern "C" [[gnu::visibility("default")]] void VornakTestRecordPane()
 
 // Calls that run long, through the real window, toolchain and stop helper: stopping them,
 // their output while they run, the crash of a thread they started, input made meanwhile.
-class TestLongCalls : public QObject {
+class TestLongCalls : public QObject, private WindowUnderTest {
     Q_OBJECT
 
 private slots:
@@ -73,12 +74,6 @@ private:
     }
 
     std::unique_ptr<QTemporaryDir> folder;
-    std::unique_ptr<FormMain> window;
-    QPlainTextEdit* txtCode = nullptr;
-    QPlainTextEdit* txtOut = nullptr;
-    QLineEdit* txtFunc = nullptr;
-    QPushButton* cmdRun = nullptr;
-    QLabel* lalStat = nullptr;
     QTimer boxCatcher;
     QStringList boxes;
 };
@@ -120,15 +115,7 @@ void TestLongCalls::cleanup()
 
 void TestLongCalls::Open(const QString& code)
 {
-    window = std::make_unique<FormMain>(folder->path() + "/cl/");
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    txtCode = window->findChild<QPlainTextEdit*>("txtCode");
-    txtOut = window->findChild<QPlainTextEdit*>("txtOut");
-    txtFunc = window->findChild<QLineEdit*>("txtFunc");
-    cmdRun = window->findChild<QPushButton*>("cmdRun");
-    lalStat = window->findChild<QLabel*>("lalStat");
-    QVERIFY(txtCode && txtOut && txtFunc && cmdRun && lalStat);
+    QVERIFY(OpenWindowOn(folder->path() + "/cl/"));
     currentPane = txtOut;
     txtCode->setPlainText(code);
 }

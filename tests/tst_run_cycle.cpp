@@ -5,6 +5,7 @@
 #include "narrow_text.h"
 #include "process_state.h"
 #include "toolchain_copy.h"
+#include "window_under_test.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -46,7 +47,7 @@ struct Utf8CodePageAtExit {
 
 // The whole Run cycle through the real window and the real toolchain folder: its compile server
 // (clang), or g++ where the server cannot be had.
-class TestRunCycle : public QObject {
+class TestRunCycle : public QObject, private WindowUnderTest {
     Q_OBJECT
 
 private slots:
@@ -93,12 +94,6 @@ private:
 
     std::unique_ptr<QTemporaryDir> folder;
     QString workDir;
-    std::unique_ptr<FormMain> window;
-    QPlainTextEdit* txtCode = nullptr;
-    QPlainTextEdit* txtOut = nullptr;
-    QLineEdit* txtFunc = nullptr;
-    QPushButton* cmdRun = nullptr;
-    QLabel* lalStat = nullptr;
 };
 
 void TestRunCycle::initTestCase()
@@ -127,15 +122,7 @@ void TestRunCycle::cleanup()
 
 void TestRunCycle::OpenWindow()
 {
-    window = std::make_unique<FormMain>(workDir);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    txtCode = window->findChild<QPlainTextEdit*>("txtCode");
-    txtOut = window->findChild<QPlainTextEdit*>("txtOut");
-    txtFunc = window->findChild<QLineEdit*>("txtFunc");
-    cmdRun = window->findChild<QPushButton*>("cmdRun");
-    lalStat = window->findChild<QLabel*>("lalStat");
-    QVERIFY(txtCode && txtOut && txtFunc && cmdRun && lalStat);
+    QVERIFY(OpenWindowOn(workDir));
 }
 
 void TestRunCycle::Type(const QString& code)
